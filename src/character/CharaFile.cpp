@@ -1,0 +1,132 @@
+#include "character/CharaFile.h"
+
+#include "character/CharaRecord.h"
+#include "services/AtomicFile.h"
+#include "services/Numeric.h"
+#include "services/Random.h"
+#include "services/clsFile.h"
+
+#include <QFile>
+
+#include <array>
+
+namespace dm {
+
+QString CharaPath;
+CharaRecord Chara;
+CharaRecord CharaItem;
+QString CharaPathBackup;
+
+namespace {
+constexpr std::array<int, 3> kDigitOffsets = {97, 65, 48};
+constexpr qint64 kHeaderSize = 10;
+} // namespace
+
+int CheckSum(std::int32_t n)
+{
+    const QByteArray text = QByteArray::number(n);
+    int sum = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int code = static_cast<unsigned char>(text.at(i));
+        sum += (code * (i % 2 == 0 ? 3 : 7)) % 256;
+    }
+    return sum % 256;
+}
+
+QByteArray CheckHeader(std::int32_t size)
+{
+    const int value = CheckSum(size);
+    const int digits[3] = {value / 100, value / 10 % 10, value % 10};
+    QByteArray header(kHeaderSize, '\0');
+    for (int i = 0; i < 3; ++i)
+        header[i] = static_cast<char>('0' + digits[i] + kDigitOffsets[static_cast<size_t>(i)]);
+    for (int i = 3; i < kHeaderSize; ++i) {
+        // A draw at or above 255.5/256 would round to 256, which is no byte.
+        const int b = roundToInt<int>(static_cast<double>(Rnd()) * 256.0);
+        header[i] = static_cast<char>(b > 255 ? 255 : b);
+    }
+    return header;
+}
+
+char FillerByte()
+{
+    return static_cast<char>(roundToInt<int>(static_cast<double>(Rnd()) * 140.0 + 32.0));
+}
+
+bool WriteCheckSum(const QString& path, QString* error)
+{
+    clsFile file;
+    file.setFileName(path);
+    const std::int32_t size = file.Size();
+    if (size < 0) {
+        if (error != nullptr)
+            *error = QStringLiteral("cannot read %1").arg(path);
+        return false;
+    }
+
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (error != nullptr)
+            *error = in.errorString();
+        return false;
+    }
+    AtomicFile out(path);
+    if (!out.open() || !out.write(CheckHeader(size))) {
+        if (error != nullptr)
+            *error = out.errorString();
+        return false;
+    }
+    // Offsets 10 and on are copied unchanged.
+    if (in.size() > kHeaderSize && in.seek(kHeaderSize)) {
+        QByteArray chunk;
+        while (!(chunk = in.read(1 << 20)).isEmpty()) {
+            if (!out.write(chunk)) {
+                if (error != nullptr)
+                    *error = out.errorString();
+                return false;
+            }
+        }
+    }
+    if (in.error() != QFileDevice::NoError) {
+        if (error != nullptr)
+            *error = in.errorString();
+        return false;
+    }
+    if (!out.commit()) {
+        if (error != nullptr)
+            *error = out.errorString();
+        return false;
+    }
+    return true;
+}
+
+int StoredCheckValue(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray head = f.read(3);
+    int value = 0;
+    for (int i = 0; i < 3; ++i) {
+        int digit = 0;
+        if (i < head.size()) {
+            const int code = static_cast<unsigned char>(head.at(i)) - kDigitOffsets[static_cast<size_t>(i)];
+            if (code >= '0' && code <= '9')
+                digit = code - '0';
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+bool CheckCharaFile(const QString& path)
+{
+    clsFile file;
+    file.setFileName(path);
+    const std::int32_t size = file.Size();
+    if (size < 0)
+        return false;
+    return StoredCheckValue(path) == CheckSum(size);
+}
+
+} // namespace dm

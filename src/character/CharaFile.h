@@ -1,0 +1,34 @@
+#pragma once
+// The character file: any bytes, its size is the experience, and a three-byte
+// check header at offset 0 ties it to that size.
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace dm {
+
+// The check value 0..255 of a file size.
+[[nodiscard]] int CheckSum(std::int32_t n);
+
+// The ten bytes of offsets 0..9 for a file of `size` bytes: the check header
+// and seven random bytes.
+[[nodiscard]] QByteArray CheckHeader(std::int32_t size);
+
+// One byte for creating or growing a character file: a code 32..172.
+[[nodiscard]] char FillerByte();
+
+// Stamps the check header and fresh random bytes into the existing file.
+// Written aside and renamed, so a crash never leaves a half-stamped file;
+// false (and the file unchanged) when it cannot be written.
+[[nodiscard]] bool WriteCheckSum(const QString& path, QString* error = nullptr);
+
+// True when the file's check header matches its current size.
+[[nodiscard]] bool CheckCharaFile(const QString& path);
+
+// The header value stored in the file's first three bytes (what
+// CheckCharaFile compares with CheckSum of the size), or -1 when the file
+// cannot be read.
+[[nodiscard]] int StoredCheckValue(const QString& path);
+
+} // namespace dm

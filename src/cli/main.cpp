@@ -1,0 +1,118 @@
+// dustmaw-cli: the rules of Dustmaw without a desktop.
+#include "cli/Cli.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dm::cli {
+
+void out(const QString& line)
+{
+    const QByteArray b = line.toUtf8() + '\n';
+    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stdout);
+}
+
+void err(const QString& line)
+{
+    const QByteArray b = line.toUtf8() + '\n';
+    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stderr);
+}
+
+int usageError(const QString& message)
+{
+    err(QStringLiteral("dustmaw-cli: ") + message);
+    err(QStringLiteral("Try 'dustmaw-cli --help'."));
+    return ExitUsage;
+}
+
+QString absolutePath(const QString& arg)
+{
+    if (arg.startsWith(QLatin1Char('/')))
+        return arg;
+    QString cwd = QDir::currentPath();
+    if (!cwd.endsWith(QLatin1Char('/')))
+        cwd += QLatin1Char('/');
+    return cwd + arg;
+}
+
+QString refusalReason(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0)
+        return QStringLiteral("no such file");
+    if (S_ISLNK(st.st_mode) && ::stat(native.constData(), &st) != 0)
+        return QStringLiteral("broken symbolic link");
+    if (S_ISDIR(st.st_mode) || path.endsWith(QLatin1Char('/')))
+        return QStringLiteral("is a folder");
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    return QStringLiteral("cannot be read");
+}
+
+} // namespace dm::cli
+
+namespace {
+
+using dm::cli::Command;
+
+const Command kCommands[] = {
+    {"inspect", "show what files would be as combatants",
+     "Usage: dustmaw-cli inspect [--json] PATH...\n"
+     "Shows, for each file, what its parameter sheet would show: name, tribe,\n"
+     "level, vitality, the four parameters with the item's bonus, experience,\n"
+     "next level and item.\n"
+     "  --json  one JSON object per line per path, in argument order\n"
+     "Exit status: 0 when every path could be read, 1 otherwise.",
+     dm::cli::runInspect},
+    {"verify", "check character files' headers against their sizes",
+     "Usage: dustmaw-cli verify PATH...\n"
+     "Says for each character file (.dmf) whether its check header matches\n"
+     "its size.\n"
+     "Exit status: 0 when every file is valid, 1 otherwise.",
+     dm::cli::runVerify},
+};
+
+void printHelp()
+{
+    dm::cli::out(QStringLiteral("Usage: dustmaw-cli COMMAND [OPTIONS] [ARGS]\n\nCommands:"));
+    for (const Command& c : kCommands)
+        dm::cli::out(QStringLiteral("  %1  %2").arg(QString::fromLatin1(c.name), -10).arg(QString::fromLatin1(c.summary)));
+    dm::cli::out(QStringLiteral("\n'dustmaw-cli COMMAND --help' explains a command."));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QFile::decodeName(argv[i]);
+
+    if (args.isEmpty())
+        return dm::cli::usageError(QStringLiteral("no command given"));
+    const QString name = args.takeFirst();
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
+        printHelp();
+        return dm::cli::ExitOk;
+    }
+    for (const Command& c : kCommands) {
+        if (name != QLatin1String(c.name))
+            continue;
+        if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+            dm::cli::out(QString::fromLatin1(c.usage));
+            return dm::cli::ExitOk;
+        }
+        return c.run(args);
+    }
+    return dm::cli::usageError(QStringLiteral("unknown command '%1'").arg(name));
+}

@@ -1,0 +1,140 @@
+#include "services/AtomicFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dm {
+
+AtomicFile::AtomicFile(QString path) : m_path(std::move(path)) {}
+
+AtomicFile::~AtomicFile() { cancel(); }
+
+bool AtomicFile::fail(const QString& what, int err)
+{
+    m_error = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+    cancel();
+    return false;
+}
+
+bool AtomicFile::open()
+{
+    cancel();
+    m_error.clear();
+    m_target = QFile::encodeName(m_path);
+    if (m_target.isEmpty())
+        return fail(QStringLiteral("empty path"), ENOENT);
+
+    // Write through a link to its target, so that the link survives.
+    char resolved[PATH_MAX];
+    struct stat linkSt {};
+    if (::lstat(m_target.constData(), &linkSt) == 0 && S_ISLNK(linkSt.st_mode)) {
+        if (::realpath(m_target.constData(), resolved) == nullptr)
+            return fail(m_path, errno);
+        m_target = resolved;
+    }
+
+    struct stat old {};
+    const bool exists = ::stat(m_target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return fail(m_path, EINVAL);
+    // A file that may not be written must stay as it is, even though the
+    // folder would let a new file be renamed over it (and root may do both).
+    if (exists && ((old.st_mode & S_IWUSR) == 0 || ::access(m_target.constData(), W_OK) != 0))
+        return fail(m_path, EACCES);
+
+    const qsizetype slash = m_target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : m_target.left(slash + 1);
+    const QByteArray base = slash < 0 ? m_target : m_target.mid(slash + 1);
+    m_temp = folder + '.' + base + ".XXXXXX";
+    m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
+    if (m_fd < 0) {
+        const int err = errno;
+        m_temp.clear();
+        return fail(m_path, err);
+    }
+    if (exists) {
+        if (::fchmod(m_fd, old.st_mode & 07777) != 0)
+            return fail(m_path, errno);
+        // Keeps the owner when root writes a user's file; refused otherwise,
+        // which is fine since the owner is already the writer.
+        if (::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+        }
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(m_fd, 0666 & ~mask) != 0)
+            return fail(m_path, errno);
+    }
+    return true;
+}
+
+bool AtomicFile::write(const char* data, qsizetype size)
+{
+    if (m_fd < 0)
+        return fail(m_path, EBADF);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(m_path, errno);
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (m_fd < 0)
+        return fail(m_path, EBADF);
+    if (::fsync(m_fd) != 0)
+        return fail(m_path, errno);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        return fail(m_path, errno);
+    if (::rename(m_temp.constData(), m_target.constData()) != 0)
+        return fail(m_path, errno);
+    m_temp.clear();
+    // Make the rename itself durable.
+    const qsizetype slash = m_target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : m_target.left(slash + 1);
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+void AtomicFile::cancel()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temp.isEmpty()) {
+        ::unlink(m_temp.constData());
+        m_temp.clear();
+    }
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& contents, QString* error)
+{
+    AtomicFile file(path);
+    const bool ok = file.open() && file.write(contents) && file.commit();
+    if (!ok && error != nullptr)
+        *error = file.errorString();
+    return ok;
+}
+
+} // namespace dm

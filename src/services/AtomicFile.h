@@ -1,0 +1,45 @@
+#pragma once
+// Replaces a file the user keeps (a character file, DM.ini) so that at every
+// instant its path holds either the complete old contents or the complete new
+// ones: the new bytes go to a temporary file beside it, are flushed to disk and
+// renamed over the old file.
+#include <QByteArray>
+#include <QString>
+
+namespace dm {
+
+class AtomicFile {
+public:
+    explicit AtomicFile(QString path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file. A symbolic link is followed, so the link
+    // stays a link and its target receives the new contents. The old file's
+    // permissions and owner carry over; a new file gets 0666 less the umask.
+    [[nodiscard]] bool open();
+    [[nodiscard]] bool write(const char* data, qsizetype size);
+    [[nodiscard]] bool write(const QByteArray& data) { return write(data.constData(), data.size()); }
+    // Flushes and renames over the target. Nothing has changed at the target
+    // until this succeeds.
+    [[nodiscard]] bool commit();
+    // Throws the temporary file away; the target is untouched.
+    void cancel();
+
+    [[nodiscard]] const QString& errorString() const { return m_error; }
+
+private:
+    bool fail(const QString& what, int err);
+
+    QString m_path;
+    QByteArray m_target;
+    QByteArray m_temp;
+    int m_fd = -1;
+    QString m_error;
+};
+
+// Convenience: the whole new contents at once.
+[[nodiscard]] bool writeFileAtomically(const QString& path, const QByteArray& contents, QString* error = nullptr);
+
+} // namespace dm
