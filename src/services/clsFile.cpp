@@ -15,8 +15,9 @@ namespace {
 // Samba and Wine keep the DOS attributes of a file in this extended
 // attribute, as the text "0x" followed by hex digits.
 constexpr const char* kDosAttrib = "user.DOSATTRIB";
-constexpr std::uint16_t kDosAttribBits = clsFile::AttrReadOnly | clsFile::AttrHidden
-    | clsFile::AttrSystem | clsFile::AttrArchive;
+// Read-only is left to the mode bits alone, so the ReadOnly let can always
+// undo what it reports.
+constexpr std::uint16_t kDosAttribBits = clsFile::AttrHidden | clsFile::AttrSystem | clsFile::AttrArchive;
 
 // The DOS attribute bits stored with the file; 0 when it has none.
 std::uint16_t readDosAttrib(const QByteArray& path)
