@@ -1,5 +1,7 @@
 #include "services/clsFile.h"
 
+#include "services/Trash.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -177,15 +179,32 @@ QString clsFile::ShortFileName() const
 
 QString clsFile::LongPathName() const
 {
+    return LongPathName(Probe{});
+}
+
+QString clsFile::LongPathName(const Probe& p) const
+{
     if (m_fileName.isEmpty() || m_fileName.endsWith(QLatin1Char('/')))
         return m_fileName;
     struct stat st {};
-    if (::lstat(QFile::encodeName(m_fileName).constData(), &st) != 0)
+    if (!p.enabled && ::lstat(QFile::encodeName(m_fileName).constData(), &st) != 0)
         return m_fileName;
     const QString entry = fileNamePart(m_fileName);
     if (entry == QLatin1String("."))
         return m_fileName;
     return m_fileName.left(m_fileName.size() - entry.size());
 }
+
+clsFile::Disposal clsFile::dispose(bool (*operation)(const QString&, QString*))
+{
+    m_error.clear();
+    if (!Enabled())
+        return Disposal::NothingThere;
+    return operation(m_fileName, &m_error) ? Disposal::Done : Disposal::Refused;
+}
+
+clsFile::Disposal clsFile::Trash() { return dispose(&moveToTrash); }
+
+clsFile::Disposal clsFile::Delete() { return dispose(&deleteFile); }
 
 } // namespace dm

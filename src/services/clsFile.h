@@ -44,18 +44,32 @@ public:
     [[nodiscard]] bool ReadOnly() const { return GetAttrBit(AttrReadOnly); }
     [[nodiscard]] bool setReadOnly(bool vNewValue) { return SetAttrBit(AttrReadOnly, vNewValue); }
 
+    // What Trash and Delete did. NothingThere: the file is not Enabled (gone,
+    // a folder, unreadable, a dangling link), so nothing was touched.
+    // Refused: the file stays where it was and errorString() says why.
+    enum class [[nodiscard]] Disposal { Done, NothingThere, Refused };
+    // Sends the file to the trash, or unlinks it for good. A symbolic link
+    // goes as the link; its target is never touched.
+    [[nodiscard]] Disposal Trash();
+    [[nodiscard]] Disposal Delete();
+
     [[nodiscard]] QString Extension() const;
     [[nodiscard]] QString ShortFileName() const;
     [[nodiscard]] QString LongPathName() const;
+    // The same, without looking the entry up again when the probe found it.
+    [[nodiscard]] QString LongPathName(const Probe& p) const;
 
     [[nodiscard]] Probe probe() const;
-    // Why the last attribute change was refused.
+    // Why the last attribute change, Trash or Delete was refused.
     [[nodiscard]] const QString& errorString() const { return m_error; }
 
-private:
+    // The attribute bits of a probed file, for callers that test several.
     [[nodiscard]] std::uint16_t attributes(const Probe& p) const;
+
+private:
     [[nodiscard]] bool GetAttrBit(std::uint16_t bit) const;
     [[nodiscard]] bool SetAttrBit(std::uint16_t bit, bool value);
+    [[nodiscard]] Disposal dispose(bool (*operation)(const QString&, QString*));
 
     QString m_fileName;
     QString m_error;

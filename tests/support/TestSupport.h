@@ -10,6 +10,12 @@
 #include <deque>
 #include <initializer_list>
 
+#include <ostream>
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << l.join(QLatin1Char('|')).toStdString(); }
+
 namespace dm::test {
 
 // Feeds chosen draws to the program-wide random source while alive; once the
