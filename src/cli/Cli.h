@@ -8,7 +8,7 @@
 namespace dm::cli {
 
 // Exit statuses common to every subcommand.
-enum Exit : int { ExitOk = 0, ExitFailure = 1, ExitUsage = 64 };
+enum Exit : int { ExitOk = 0, ExitFailure = 1, ExitUsage = 1 };
 
 struct Command {
     const char* name;
@@ -30,5 +30,6 @@ int usageError(const QString& message);
 
 int runInspect(const QStringList& args);
 int runVerify(const QStringList& args);
+int runSettings(const QStringList& args);
 
 } // namespace dm::cli

@@ -80,6 +80,14 @@ const Command kCommands[] = {
      "its size.\n"
      "Exit status: 0 when every file is valid, 1 otherwise.",
      dm::cli::runVerify},
+    {"settings", "show the settings the program would use",
+     "Usage: dustmaw-cli settings [--json]\n"
+     "Shows the settings as the program would use them after reading DM.ini\n"
+     "(defaults for what is missing, invalid values replaced), the main\n"
+     "window's saved position and where DM.ini is.\n"
+     "  --json  one JSON object keyed by the settings' names\n"
+     "Exit status: 0.",
+     dm::cli::runSettings},
 };
 
 void printHelp()

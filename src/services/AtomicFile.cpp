@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,13 @@ bool AtomicFile::open()
     const qsizetype slash = m_target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : m_target.left(slash + 1);
     const QByteArray base = slash < 0 ? m_target : m_target.mid(slash + 1);
+    // A folder without any write bit is read-only to the program, for root
+    // too, as the file object's read-only attribute says.
+    struct stat dirSt {};
+    if (::stat(folder.constData(), &dirSt) != 0)
+        return fail(m_path, errno);
+    if ((dirSt.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return fail(m_path, EACCES);
     m_temp = folder + '.' + base + ".XXXXXX";
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
     if (m_fd < 0) {
@@ -92,7 +100,28 @@ bool AtomicFile::write(const char* data, qsizetype size)
     return true;
 }
 
-bool AtomicFile::commit()
+bool AtomicFile::writeAt(qint64 offset, const QByteArray& data)
+{
+    if (m_fd < 0)
+        return fail(m_path, EBADF);
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    auto at = static_cast<off_t>(offset);
+    while (left > 0) {
+        const ssize_t n = ::pwrite(m_fd, p, static_cast<size_t>(left), at);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(m_path, errno);
+        }
+        p += n;
+        left -= n;
+        at += n;
+    }
+    return true;
+}
+
+bool AtomicFile::commit(CommitMode mode)
 {
     if (m_fd < 0)
         return fail(m_path, EBADF);
@@ -102,7 +131,10 @@ bool AtomicFile::commit()
     m_fd = -1;
     if (::close(fd) != 0)
         return fail(m_path, errno);
-    if (::rename(m_temp.constData(), m_target.constData()) != 0)
+    const int renamed = mode == NoReplace
+        ? ::renameat2(AT_FDCWD, m_temp.constData(), AT_FDCWD, m_target.constData(), RENAME_NOREPLACE)
+        : ::rename(m_temp.constData(), m_target.constData());
+    if (renamed != 0)
         return fail(m_path, errno);
     m_temp.clear();
     // Make the rename itself durable.

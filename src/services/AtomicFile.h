@@ -21,9 +21,15 @@ public:
     [[nodiscard]] bool open();
     [[nodiscard]] bool write(const char* data, qsizetype size);
     [[nodiscard]] bool write(const QByteArray& data) { return write(data.constData(), data.size()); }
+    // Overwrites (or extends) the new contents at an offset; later writes
+    // still append at the end.
+    [[nodiscard]] bool writeAt(qint64 offset, const QByteArray& data);
     // Flushes and renames over the target. Nothing has changed at the target
     // until this succeeds.
-    [[nodiscard]] bool commit();
+    enum CommitMode { Replace, NoReplace };
+    // NoReplace fails, leaving everything as it was, when something exists at
+    // the path by then.
+    [[nodiscard]] bool commit(CommitMode mode = Replace);
     // Throws the temporary file away; the target is untouched.
     void cancel();
 
