@@ -8,6 +8,8 @@
 #include <chrono>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
+#include <vector>
 #include <unistd.h>
 
 namespace dm::bench {
@@ -34,6 +36,30 @@ inline QStringList makeFiles(const QTemporaryDir& dir, int count, unsigned seed 
         paths << path;
     }
     return paths;
+}
+
+// The least a loader must do per file: stat it and open it.
+inline long bareStatOpen(const std::vector<QByteArray>& native)
+{
+    long sink = 0;
+    for (const QByteArray& p : native) {
+        struct stat st {};
+        if (::stat(p.constData(), &st) == 0)
+            sink += st.st_size & 1;
+        const int fd = ::open(p.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return sink;
+}
+
+inline std::vector<QByteArray> nativePaths(const QStringList& paths)
+{
+    std::vector<QByteArray> native;
+    native.reserve(static_cast<size_t>(paths.size()));
+    for (const QString& p : paths)
+        native.push_back(QFile::encodeName(p));
+    return native;
 }
 
 template <class F>

@@ -13,21 +13,10 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
     QTemporaryDir dir;
     const QStringList paths = dm::bench::makeFiles(dir, count);
-    std::vector<QByteArray> native;
-    for (const QString& p : paths)
-        native.push_back(QFile::encodeName(p));
+    const std::vector<QByteArray> native = dm::bench::nativePaths(paths);
 
     long sink = 0;
-    const auto bare = [&] {
-        for (const QByteArray& p : native) {
-            struct stat st {};
-            if (::stat(p.constData(), &st) == 0)
-                sink += st.st_size & 1;
-            const int fd = ::open(p.constData(), O_RDONLY | O_CLOEXEC);
-            if (fd >= 0)
-                ::close(fd);
-        }
-    };
+    const auto bare = [&] { sink += dm::bench::bareStatOpen(native); };
     const auto load = [&] {
         dm::CharaRecord chara, item;
         for (const QString& p : paths)

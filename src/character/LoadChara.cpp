@@ -253,6 +253,16 @@ CharaRecord WithItemApplied(const CharaRecord& chara, const CharaRecord& item)
     return c;
 }
 
+std::int32_t LevelForExperience(std::int32_t levelStep, std::int64_t experience)
+{
+    std::int32_t level = 1;
+    while (levelStep > 0 && std::int64_t{levelStep} * level <= experience) {
+        experience -= std::int64_t{levelStep} * level;
+        ++level;
+    }
+    return level;
+}
+
 std::int64_t NextLevelExperience(const CharaRecord& chara)
 {
     const std::int64_t level = chara.Level;
@@ -264,14 +274,18 @@ std::int16_t LoadChara(const QString& path, CharaRecord& chara, CharaRecord& ite
     clsFile file;
     file.setFileName(path);
     // One open answers Directory, Enabled and Size together.
-    const clsFile::Probe probe = file.probe();
+    return LoadChara(file, file.probe(), chara, item);
+}
+
+std::int16_t LoadChara(const clsFile& file, const clsFile::Probe& probe, CharaRecord& chara, CharaRecord& item)
+{
     if (probe.isDirectory() || !probe.enabled)
         return -1;
 
     CharaRecord c;
-    c.FileName = path;
+    c.FileName = file.FileName();
     c.Name = file.ShortFileName();
-    c.LongPath = file.LongPathName();
+    c.LongPath = file.LongPathName(probe);
     c.Tribe = file.Extension();
     c.Experience = probe.size();
     c.LevelStep = LevelStepOf(c.Tribe);

@@ -31,5 +31,7 @@ int usageError(const QString& message);
 int runInspect(const QStringList& args);
 int runVerify(const QStringList& args);
 int runSettings(const QStringList& args);
+int runNew(const QStringList& args);
+int runFight(const QStringList& args);
 
 } // namespace dm::cli

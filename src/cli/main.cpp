@@ -88,6 +88,34 @@ const Command kCommands[] = {
      "  --json  one JSON object keyed by the settings' names\n"
      "Exit status: 0.",
      dm::cli::runSettings},
+    {"new", "make a new character",
+     "Usage: dustmaw-cli new [--no-default] NAME\n"
+     "Makes the character file NAME.dmf (1000 bytes, level 1) in the home folder\n"
+     "and, unless --no-default is given, makes it the default character in\n"
+     "DM.ini, as the desktop program does when it ends.\n"
+     "Exit status: 0 when made; 1 when refused (the reason is printed).",
+     dm::cli::runNew},
+    {"fight", "fight files with a character, in the terminal",
+     "Usage: dustmaw-cli fight --chara FILE.dmf [OPTIONS] PATH...\n"
+     "Fights every acceptable PATH with the character, one message a line,\n"
+     "then prints what happened. Beaten files are sent to the Trash (or\n"
+     "deleted); a victory grows the character file, a defeat disposes of it.\n"
+     "Settings not given below come from DM.ini.\n"
+     "  --style 0|1|2   message style: business-like, role-playing, violent\n"
+     "  --order 0..4    attack order: entry, lowest Vitarity, highest Strength,\n"
+     "                  lowest Defense, at random\n"
+     "  --wait SECONDS  pause after every message (0 for none); without it\n"
+     "                  the message wait of DM.ini, 2 s for the big moments\n"
+     "  --trash         send beaten files to the Trash\n"
+     "  --delete        delete beaten files for good\n"
+     "  --log           write a battle log to the home folder\n"
+     "  --seed N        draw from seed N: the same files, seed and options\n"
+     "                  always give the same battle\n"
+     "  --dry-run       fight, but remove nothing and leave the character file\n"
+     "                  as it is; say what would have happened\n"
+     "Exit status: 0 victory, 2 defeat, 3 nobody could act, 1 error (bad\n"
+     "arguments, no character, nothing acceptable to fight).",
+     dm::cli::runFight},
 };
 
 void printHelp()

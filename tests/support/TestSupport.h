@@ -10,13 +10,26 @@
 #include <deque>
 #include <initializer_list>
 
+#include <gtest/gtest.h>
+
 #include <ostream>
+#include <string>
 
 // Readable QStrings in test failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline void PrintTo(const QStringList& l, std::ostream* os) { *os << l.join(QLatin1Char('|')).toStdString(); }
 
 namespace dm::test {
+
+// Names parameterised cases after their `name` field, in test lists and
+// failure messages alike.
+struct CaseName {
+    template <class P>
+    std::string operator()(const ::testing::TestParamInfo<P>& p) const { return p.param.name; }
+};
+template <class Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // Feeds chosen draws to the program-wide random source while alive; once the
 // chosen draws run out it keeps returning `fallback`.

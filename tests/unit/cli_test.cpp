@@ -2,6 +2,9 @@
 #include "character/CharaFile.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -100,6 +103,116 @@ TEST(Cli, BadInvocationsFailCleanly)
             EXPECT_TRUE(r.err.startsWith("dustmaw-cli: ")) << what << ": " << r.err.toStdString();
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+class CliBattle : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.file(QStringLiteral("xdg"))));
+        enemies = home.file(QStringLiteral("enemies"));
+        ASSERT_TRUE(QDir().mkpath(enemies));
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            writeFileOfSize(enemies + QLatin1Char('/') + QLatin1String(name), 1);
+    }
+    QStringList enemyPaths() const
+    {
+        return {enemies + QStringLiteral("/a.txt"), enemies + QStringLiteral("/b.txt"), enemies + QStringLiteral("/c.txt")};
+    }
+    TempHome home;
+    QString enemies;
+};
+
+TEST_F(CliBattle, NewMakesTheDefaultCharacter)
+{
+    const ProcessResult made = cli({QStringLiteral("new"), QStringLiteral("Hero")});
+    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+    const QString path = home.file(QStringLiteral("Hero.dmf"));
+    EXPECT_EQ(made.out.trimmed(), QFile::encodeName(path));
+    EXPECT_TRUE(CheckCharaFile(path));
+    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains("DefaultChara=" + QFile::encodeName(path)));
+
+    const ProcessResult again = cli({QStringLiteral("new"), QStringLiteral("Hero")});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(again.err.contains("すでに存在するキャラです")) << again.err.toStdString();
+
+    const ProcessResult other = cli({QStringLiteral("new"), QStringLiteral("--no-default"), QStringLiteral("Other")});
+    EXPECT_EQ(other.exitCode, 0);
+    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains("DefaultChara=" + QFile::encodeName(path)));
+}
+
+TEST_F(CliBattle, DryRunIsRepeatableAndTouchesNothing)
+{
+    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const QByteArray heroBytes = readFile(hero);
+    const QStringList args = QStringList{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"),
+                                         QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("42"),
+                                         QStringLiteral("--dry-run")}
+        + enemyPaths();
+    const ProcessResult first = cli(args);
+    const ProcessResult second = cli(args);
+    EXPECT_TRUE(first.exitCode == 0 || first.exitCode == 2) << first.err.toStdString();
+    EXPECT_EQ(first.out, second.out);
+    EXPECT_EQ(first.exitCode, second.exitCode);
+    EXPECT_TRUE(first.out.contains("dry run")) << first.out.toStdString();
+    EXPECT_EQ(readFile(hero), heroBytes);
+    for (const QString& p : enemyPaths())
+        EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
+}
+
+TEST_F(CliBattle, RealFightDisposesOfWhatItBeat)
+{
+    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const ProcessResult r = cli(QStringList{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"),
+                                            QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("3"),
+                                            QStringLiteral("--style"), QStringLiteral("1")}
+                                + enemyPaths());
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 2) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("## !!戦闘開始!! ##\n")) << r.out.toStdString();
+    // Every file the summary calls trashed is in the trash; the others stay.
+    for (const QString& p : enemyPaths()) {
+        const bool trashed = r.out.contains("  trashed: " + QFile::encodeName(p) + "\n");
+        EXPECT_EQ(QFile::exists(p), !trashed) << p.toStdString();
+        EXPECT_EQ(QFile::exists(home.file(QStringLiteral("xdg/Trash/files/")) + QFileInfo(p).fileName()), trashed);
+    }
+    if (r.exitCode == 0)
+        EXPECT_TRUE(CheckCharaFile(hero));
+    else
+        EXPECT_FALSE(QFile::exists(hero));
+}
+
+TEST_F(CliBattle, FightRefusesBadInput)
+{
+    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const QString a = enemyPaths().first();
+    const struct {
+        QStringList args;
+    } cases[] = {
+        {{QStringLiteral("fight"), a}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), home.file(QStringLiteral("none.dmf")), a}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--style"), QStringLiteral("3"), a}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--order"), QStringLiteral("x"), a}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"), QStringLiteral("-1"), a}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--bogus"), a}},
+        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, home.path(), hero}},
+        {{QStringLiteral("new")}},
+        {{QStringLiteral("new"), QStringLiteral("a/b")}},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = cli(c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(r.err.startsWith("dustmaw-cli: ")) << r.err.toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(a));
+    EXPECT_TRUE(CheckCharaFile(hero));
 }
 
 } // namespace

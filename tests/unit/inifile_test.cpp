@@ -20,13 +20,7 @@ using namespace std::string_view_literals;
 namespace dm {
 namespace {
 
-struct CaseName {
-    template <class P>
-    std::string operator()(const ::testing::TestParamInfo<P>& p) const { return p.param.name; }
-};
-template <class Case>
-    requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::CaseName;
 
 QByteArray bytes(std::string_view s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }

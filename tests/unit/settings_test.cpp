@@ -23,13 +23,7 @@
 namespace dm {
 namespace {
 
-struct CaseName {
-    template <class P>
-    std::string operator()(const ::testing::TestParamInfo<P>& p) const { return p.param.name; }
-};
-template <class Case>
-    requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::CaseName;
 
 class SettingsTest : public ::testing::Test {
 protected:

@@ -1,0 +1,96 @@
+#pragma once
+// One drop, end to end: intake and roster, the fight, every message, the
+// log, disposal of beaten files and the character file's growth or loss.
+#include "battle/BattleView.h"
+#include "battle/Messages.h"
+#include "character/CharaRecord.h"
+#include "services/clsFile.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace dm {
+
+// Full path of the running battle's log; empty while logging is off.
+extern QString LogPath;
+
+// Index 0 the character, 1..n the enemies in drop order.
+using Roster = std::vector<CharaRecord>;
+
+struct BattleOptions {
+    // Fight, but remove nothing and leave the character file as it is.
+    bool dryRun = false;
+};
+
+enum class BattleOutcome { NotFought, Victory, Defeat, Stalemate };
+
+struct Disposal {
+    QString path;
+    clsFile::Disposal result;
+    QString error;
+};
+
+// What one battle did, for the tool's summary and the tests.
+struct BattleReport {
+    BattleOutcome outcome = BattleOutcome::NotFought;
+    int enemies = 0;
+    int beaten = 0;
+    std::int64_t turns = 0;
+    std::vector<Disposal> disposals; // in the order they happened
+    std::int32_t bonusExp = 0;
+    std::int32_t maxHitTaken = 0;
+    std::int32_t gain = 0;
+    std::int32_t oldLevel = 0;
+    std::int32_t newLevel = 0;
+    bool characterFileGrown = false;
+    QString growError; // why a victory could not grow the character file
+};
+
+enum class DropResult {
+    Busy,            // a battle runs: beeped
+    NoCharacter,     // no character: told so
+    NoFiles,         // the drop carried no file list
+    NothingAccepted, // no acceptable file
+    Fought,
+};
+
+class Battle {
+public:
+    explicit Battle(BattleView& view, BattleOptions options = {});
+
+    // The drop handler's rules; nullopt when the drop carried no file list.
+    DropResult Form_OLEDragDrop(const std::optional<QStringList>& paths);
+
+    // The enemy the path makes, with its row added; nullopt when the file
+    // can no longer be read.
+    std::optional<CharaRecord> AddEnemy(const QString& path);
+    std::optional<CharaRecord> AddEnemy(const clsFile& file, const clsFile::Probe& probe);
+
+    // Fights the roster to its end and processes the outcome.
+    void RunBattle(Roster& roster);
+
+    void ShowMessage(const QString& text, float wait, std::int32_t left);
+    void ShowVitarity(std::int32_t value);
+    void DisposeFile(const QString& path);
+
+    [[nodiscard]] const BattleReport& report() const { return m_report; }
+
+    // Roster building alone (filter and derivation), without fighting.
+    Roster BuildRoster(const QStringList& paths);
+
+private:
+    void say(BattleEvent event, const MessageArgs& args, float wait, std::int32_t left);
+    void Victory(Roster& roster);
+    void Defeat(Roster& roster);
+    [[nodiscard]] bool growCharacterFile(const CharaRecord& chara, std::int32_t gain);
+
+    BattleView& m_view;
+    BattleOptions m_options;
+    BattleReport m_report;
+};
+
+} // namespace dm

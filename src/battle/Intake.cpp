@@ -1,0 +1,99 @@
+// A drop of files becomes a roster: the character and one enemy per
+// acceptable file, in drop order.
+#include "battle/Battle.h"
+#include "character/LoadChara.h"
+#include "desktop/Settings.h"
+#include "services/HomeFolder.h"
+
+#include <QSet>
+#include <QTime>
+
+#include <limits>
+
+namespace dm {
+
+namespace {
+// The battle counts combatants in 16 bits.
+constexpr qsizetype kMaxEnemies = std::numeric_limits<std::int16_t>::max();
+} // namespace
+
+std::optional<CharaRecord> Battle::AddEnemy(const QString& path)
+{
+    clsFile file;
+    file.setFileName(path);
+    return AddEnemy(file, file.probe());
+}
+
+std::optional<CharaRecord> Battle::AddEnemy(const clsFile& file, const clsFile::Probe& probe)
+{
+    CharaRecord record;
+    CharaRecord item;
+    if (LoadChara(file, probe, record, item) != 0)
+        return std::nullopt;
+    record = WithItemApplied(record, item);
+    m_view.AddEntryRow(record);
+    m_view.UpdateEntryRow(record, false);
+    m_view.ProcessEvents();
+    return record;
+}
+
+Roster Battle::BuildRoster(const QStringList& paths)
+{
+    Roster roster;
+    roster.push_back(WithItemApplied(Chara, CharaItem));
+
+    // A path dropped twice is one file and one enemy.
+    QSet<QString> seen;
+    seen.reserve(paths.size());
+    clsFile& file = FileObj();
+    for (const QString& path : paths) {
+        if (static_cast<qsizetype>(roster.size()) > kMaxEnemies)
+            break;
+        file.setFileName(path);
+        if (path == CharaPath)
+            continue;
+        // One probe answers Directory, Hidden, ReadOnly and System.
+        const clsFile::Probe probe = file.probe();
+        if (probe.isDirectory())
+            continue;
+        if ((file.attributes(probe) & (clsFile::AttrHidden | clsFile::AttrReadOnly | clsFile::AttrSystem)) != 0)
+            continue;
+        if (seen.contains(path))
+            continue;
+        seen.insert(path);
+        if (std::optional<CharaRecord> enemy = AddEnemy(file, probe))
+            roster.push_back(std::move(*enemy));
+    }
+    return roster;
+}
+
+DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
+{
+    if (Idle != kTrue) {
+        m_view.Beep();
+        return DropResult::Busy;
+    }
+    if (CharaPath.isEmpty()) {
+        m_view.ShowMessageBox(QStringLiteral("キャラが未設定です"));
+        return DropResult::NoCharacter;
+    }
+    m_view.ClearEntryList();
+    if (!paths)
+        return DropResult::NoFiles;
+
+    Roster roster = BuildRoster(*paths);
+    if (roster.size() < 2)
+        return DropResult::NothingAccepted;
+
+    LogPath = Log == 1
+        ? HomeFolder() + QLatin1Char('/') + Chara.Name + QLatin1Char('_')
+            + QTime::currentTime().toString(QStringLiteral("HHmmss")) + QStringLiteral(".Log")
+        : QString();
+    m_view.ShowEntryWindow();
+    m_view.ProcessEvents();
+    Idle = kFalse;
+    RunBattle(roster);
+    return DropResult::Fought;
+}
+
+} // namespace dm

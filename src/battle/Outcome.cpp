@@ -1,0 +1,133 @@
+// Where a battle touches the disk: beaten files are disposed of at once; a
+// victory grows the character file, a defeat disposes of it.
+#include "battle/Battle.h"
+#include "character/CharaFile.h"
+#include "character/LoadChara.h"
+#include "desktop/Settings.h"
+#include "services/AtomicFile.h"
+
+#include <QFile>
+
+namespace dm {
+
+void Battle::DisposeFile(const QString& path)
+{
+    clsFile& file = FileObj();
+    file.setFileName(path);
+    if (m_options.dryRun) {
+        m_report.disposals.push_back({path, file.Enabled() ? clsFile::Disposal::Done : clsFile::Disposal::NothingThere, {}});
+        return;
+    }
+    clsFile::Disposal result;
+    if (DeadAfter == 0)
+        result = file.Trash();
+    else if (DeadAfter == 1)
+        result = file.Delete();
+    else
+        return;
+    m_report.disposals.push_back({path, result, file.errorString()});
+}
+
+namespace {
+
+// Copies the next `bytes` bytes of `in` to `out`.
+bool copyBytes(QFile& in, AtomicFile& out, qint64 bytes)
+{
+    while (bytes > 0) {
+        const QByteArray chunk = in.read(std::min<qint64>(bytes, 1 << 20));
+        if (chunk.isEmpty() || !out.write(chunk))
+            return false;
+        bytes -= chunk.size();
+    }
+    return true;
+}
+
+} // namespace
+
+bool Battle::growCharacterFile(const CharaRecord& chara, std::int32_t gain)
+{
+    // The grown file is written aside and renamed over the old one, so the
+    // path holds the old valid file or the new valid file at every instant.
+    // The gain is written in full, however large: the experience was earned.
+    QFile in(chara.FileName);
+    if (!in.open(QIODevice::ReadOnly)) {
+        m_report.growError = in.errorString();
+        return false;
+    }
+    const qint64 oldSize = in.size();
+    const qint64 growAt = chara.Experience;
+    const qint64 grown = std::max(oldSize, growAt + gain);
+    if (grown > INT32_MAX) {
+        m_report.growError = QStringLiteral("the character file would pass 2 GiB");
+        return false;
+    }
+
+    QByteArray filler(gain, '\0');
+    for (char& c : filler)
+        c = FillerByte();
+    const QByteArray header = CheckHeader(static_cast<std::int32_t>(grown));
+
+    AtomicFile out(chara.FileName);
+    // The filler goes right after the experience the battle started with,
+    // then the header is stamped over the first bytes.
+    bool ok = out.open() && copyBytes(in, out, std::min(growAt, oldSize));
+    if (ok && oldSize < growAt)
+        ok = out.write(QByteArray(growAt - oldSize, '\0'));
+    ok = ok && out.write(filler);
+    if (ok && oldSize > growAt + gain)
+        ok = in.seek(growAt + gain) && copyBytes(in, out, oldSize - growAt - gain);
+    ok = ok && out.writeAt(0, header) && out.commit();
+    if (!ok) {
+        m_report.growError = out.errorString().isEmpty() ? in.errorString() : out.errorString();
+        return false;
+    }
+    return true;
+}
+
+void Battle::Victory(Roster& roster)
+{
+    const CharaRecord& old = roster[0];
+    const std::int32_t gain = m_report.maxHitTaken / 2 + m_report.bonusExp;
+    m_report.gain = gain;
+    m_report.outcome = BattleOutcome::Victory;
+
+    MessageArgs args;
+    args.chara = old.Name;
+    args.gain = gain;
+    say(BattleEvent::Victory, args, 2.0F, 0);
+    say(BattleEvent::Experience, args, 2.0F, 0);
+
+    if (m_options.dryRun) {
+        m_report.newLevel = LevelForExperience(old.LevelStep, std::int64_t{old.Experience} + gain);
+    } else if (growCharacterFile(old, gain)) {
+        m_report.characterFileGrown = true;
+        if (LoadChara(old.FileName, Chara, CharaItem) == 0)
+            m_report.newLevel = Chara.Level;
+    }
+    if (m_report.newLevel == 0)
+        m_report.newLevel = old.Level;
+
+    if (m_report.oldLevel < m_report.newLevel) {
+        args.levels = m_report.newLevel - m_report.oldLevel;
+        say(BattleEvent::LevelUp, args, 2.0F, 0);
+    }
+    Chara.Vitarity = Chara.MaxVitarity;
+    Idle = kTrue;
+}
+
+void Battle::Defeat(Roster& roster)
+{
+    m_report.outcome = BattleOutcome::Defeat;
+    m_report.newLevel = m_report.oldLevel;
+    DisposeFile(roster[0].FileName);
+    if (!m_options.dryRun) {
+        CharaPath.clear();
+        Chara = CharaRecord{};
+        CharaItem = CharaRecord{};
+    } else {
+        Chara.Vitarity = Chara.MaxVitarity;
+    }
+    Idle = kTrue;
+}
+
+} // namespace dm

@@ -1,0 +1,59 @@
+// Telling the battle: the status bar, the minimised caption, the log, the
+// pace.
+#include "battle/Battle.h"
+#include "desktop/Settings.h"
+
+#include <QFile>
+
+namespace dm {
+
+QString LogPath;
+
+namespace {
+
+// Opened and closed per line, so the log is complete at every moment.
+void appendLogLine(const QString& path, const QString& text)
+{
+    if (path.isEmpty())
+        return;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    f.write(text.toUtf8() + '\n');
+}
+
+} // namespace
+
+Battle::Battle(BattleView& view, BattleOptions options) : m_view(view), m_options(options) {}
+
+void Battle::ShowMessage(const QString& text, float wait, std::int32_t left)
+{
+    const double seconds = wait == 0.0F ? static_cast<double>(MsgWait) : static_cast<double>(wait);
+    const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0 + 0.5), Qt::PreciseTimer);
+
+    m_view.SetMessageText(text);
+    if (m_view.IsMinimized()) {
+        if (wait != 0.0F || Minimize == 0)
+            m_view.SetCaption(text);
+        else if (Minimize == 1)
+            m_view.SetCaption(QStringLiteral("V:%1 残:%2").arg(Chara.Vitarity).arg(left));
+    }
+    m_view.ProcessEvents();
+    if (Log == 1)
+        appendLogLine(LogPath, text);
+    m_view.WaitUntil(deadline);
+}
+
+void Battle::ShowVitarity(std::int32_t value)
+{
+    m_view.SetVitarityText(QStringLiteral("Vit：%1").arg(value));
+    Chara.Vitarity = value;
+    m_view.ProcessEvents();
+}
+
+void Battle::say(BattleEvent event, const MessageArgs& args, float wait, std::int32_t left)
+{
+    ShowMessage(MessageText(MsgType, event, args), wait, left);
+}
+
+} // namespace dm
