@@ -30,10 +30,10 @@ inline QStringList makeFiles(const QTemporaryDir& dir, int count, unsigned seed 
         if (fd < 0)
             continue;
         // Sparse: the size is what matters, not the bytes.
-        if (::ftruncate(fd, static_cast<off_t>(std::min(size(gen), 4e9))) != 0) {
-        }
+        const bool sized = ::ftruncate(fd, static_cast<off_t>(std::min(size(gen), 4e9))) == 0;
         ::close(fd);
-        paths << path;
+        if (sized)
+            paths << path;
     }
     return paths;
 }

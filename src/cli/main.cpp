@@ -6,6 +6,8 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,12 +36,27 @@ int usageError(const QString& message)
 
 QString absolutePath(const QString& arg)
 {
-    if (arg.startsWith(QLatin1Char('/')))
-        return arg;
-    QString cwd = QDir::currentPath();
-    if (!cwd.endsWith(QLatin1Char('/')))
-        cwd += QLatin1Char('/');
-    return cwd + arg;
+    QString path = arg;
+    if (!path.startsWith(QLatin1Char('/'))) {
+        QString cwd = QDir::currentPath();
+        if (!cwd.endsWith(QLatin1Char('/')))
+            cwd += QLatin1Char('/');
+        path = cwd + path;
+    }
+    // The folder part is resolved by the kernel, so "./" and "../" mean what
+    // they mean on disk; the last part stays as given, so a link stays a link.
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString last = path.mid(slash + 1);
+    if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
+        return path;
+    char resolved[PATH_MAX];
+    const QByteArray folder = QFile::encodeName(slash == 0 ? QStringLiteral("/") : path.left(slash));
+    if (::realpath(folder.constData(), resolved) == nullptr)
+        return path;
+    QString base = QFile::decodeName(resolved);
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + last;
 }
 
 QString refusalReason(const QString& path)

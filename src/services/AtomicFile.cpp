@@ -70,9 +70,9 @@ bool AtomicFile::open()
     if (exists) {
         if (::fchmod(m_fd, old.st_mode & 07777) != 0)
             return fail(m_path, errno);
-        // Keeps the owner when root writes a user's file; refused otherwise,
-        // which is fine since the owner is already the writer.
         if (::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+            // Only root may give a file away; anyone else keeps the new file
+            // as their own, as any editor's save would.
         }
     } else {
         const mode_t mask = ::umask(0);

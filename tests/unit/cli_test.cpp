@@ -216,3 +216,27 @@ TEST_F(CliBattle, FightRefusesBadInput)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Cli, FolderPartOfAPathIsResolvedAndALinkStaysALink)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    writeFileOfSize(dir.filePath(QStringLiteral("Hero.dmf")), 1000);
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("Hero.dmf")), dir.filePath(QStringLiteral("link.dmf"))));
+    const QString real = QFileInfo(dir.path()).canonicalFilePath();
+    const struct {
+        QString given, fileName;
+    } cases[] = {
+        {dir.path() + QStringLiteral("/./sub/../Hero.dmf"), real + QStringLiteral("/Hero.dmf")},
+        {dir.path() + QStringLiteral("//sub/./../link.dmf"), real + QStringLiteral("/link.dmf")},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = cli({QStringLiteral("inspect"), QStringLiteral("--json"), c.given});
+        EXPECT_EQ(r.exitCode, 0) << c.given.toStdString();
+        EXPECT_TRUE(r.out.contains("\"FileName\":\"" + c.fileName.toUtf8() + "\"")) << r.out.toStdString();
+    }
+}
+
+} // namespace
