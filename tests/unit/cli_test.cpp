@@ -240,3 +240,40 @@ TEST(Cli, FolderPartOfAPathIsResolvedAndALinkStaysALink)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CliBattle, FullDiskLeavesTheCharacterFileAsItWas)
+{
+    // A small file system of its own, in a mount namespace of its own, holds
+    // the character file and fills up; the enemy lies elsewhere.
+    if (runProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}).exitCode != 0)
+        GTEST_SKIP() << "cannot make a mount namespace here";
+    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const QString mount = home.file(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mount));
+    const QString enemy = home.file(QStringLiteral("enemies/a.txt"));
+    writeFile(enemy, QByteArray());
+
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 100\n"
+        "cp \"$2\" \"$1/Hero.dmf\"\n"
+        "head -c 1000000 /dev/zero > \"$1/fill\" 2>/dev/null\n"
+        "\"$3\" fight --chara \"$1/Hero.dmf\" --wait 0 --seed 1 \"$4\"; rc=$?\n"
+        "cmp -s \"$2\" \"$1/Hero.dmf\" && echo UNCHANGED\n"
+        "ls -A \"$1\"\n"
+        "exit $rc\n");
+    const ProcessResult r = runProgram(QStringLiteral("unshare"),
+                                       {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                                        QStringLiteral("sh"), mount, hero, QStringLiteral(DUSTMAW_CLI), enemy});
+    if (r.exitCode == 100)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("could not be grown")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("UNCHANGED\n")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Hero.dmf\nfill\n")) << "no temporary file is left: " << r.out.toStdString();
+    EXPECT_FALSE(QFile::exists(enemy)) << "the beaten enemy is still disposed of";
+}
+
+} // namespace
