@@ -42,10 +42,18 @@ Roster Battle::BuildRoster(const QStringList& paths)
     Roster roster;
     roster.push_back(WithItemApplied(Chara, CharaItem));
 
+    // The character's own file never fights, also when it comes by another
+    // name (a link, "/./" in the path): beaten, it would be disposed of.
+    clsFile& file = FileObj();
+    file.setFileName(CharaPath);
+    const clsFile::Probe own = file.probe();
+    const auto isOwnFile = [&own](const clsFile::Probe& p) {
+        return own.enabled && p.st.st_dev == own.st.st_dev && p.st.st_ino == own.st.st_ino;
+    };
+
     // A path dropped twice is one file and one enemy.
     QSet<QString> seen;
     seen.reserve(paths.size());
-    clsFile& file = FileObj();
     for (const QString& path : paths) {
         if (static_cast<qsizetype>(roster.size()) > kMaxEnemies)
             break;
@@ -54,7 +62,7 @@ Roster Battle::BuildRoster(const QStringList& paths)
             continue;
         // One probe answers Directory, Hidden, ReadOnly and System.
         const clsFile::Probe probe = file.probe();
-        if (probe.isDirectory())
+        if (probe.isDirectory() || isOwnFile(probe))
             continue;
         if ((file.attributes(probe) & (clsFile::AttrHidden | clsFile::AttrReadOnly | clsFile::AttrSystem)) != 0)
             continue;

@@ -492,13 +492,15 @@ TEST_F(BattleTest, DropFiltersAndOrdersTheRoster)
     ::chmod(QFile::encodeName(dir + QStringLiteral("/ro.txt")).constData(), 0444);
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir + QStringLiteral("/pipe")).constData(), 0644), 0);
     ASSERT_EQ(::symlink("b.txt", QFile::encodeName(dir + QStringLiteral("/link.txt")).constData()), 0);
+    ASSERT_EQ(::symlink("Hero.dmf", QFile::encodeName(dir + QStringLiteral("/me.dmf")).constData()), 0);
 
     RecordingView view;
     Battle battle(view, {true});
     const Roster roster = battle.BuildRoster({dir + QStringLiteral("/b.txt"), CharaPath, dir + QStringLiteral("/.hidden"),
                                               dir + QStringLiteral("/ro.txt"), dir + QStringLiteral("/pipe"), dir,
                                               dir + QStringLiteral("/gone.txt"), dir + QStringLiteral("/a.txt"),
-                                              dir + QStringLiteral("/b.txt"), dir + QStringLiteral("/link.txt")});
+                                              dir + QStringLiteral("/b.txt"), dir + QStringLiteral("/link.txt"),
+                                              dir + QStringLiteral("/./Hero.dmf"), dir + QStringLiteral("/me.dmf")});
     ASSERT_EQ(roster.size(), 4U);
     EXPECT_EQ(roster[0].Name, QStringLiteral("Hero"));
     EXPECT_EQ(roster[0].Defense, 45) << "the item's percentage applies";
