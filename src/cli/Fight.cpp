@@ -22,7 +22,6 @@ class TerminalView final : public BattleView {
 public:
     explicit TerminalView(std::optional<double> wait) : m_wait(wait) {}
     void SetMessageText(const QString& text) override { out(text); }
-    void Beep() override {}
     void ShowMessageBox(const QString& text) override { err(QStringLiteral("dustmaw-cli: ") + text); }
     void WaitUntil(const QDeadlineTimer& deadline) override
     {

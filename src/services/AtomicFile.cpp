@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -61,6 +62,7 @@ bool AtomicFile::open()
     if ((dirSt.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         return fail(m_path, EACCES);
     m_temp = folder + '.' + base + ".XXXXXX";
+    m_end = 0;
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
     if (m_fd < 0) {
         const int err = errno;
@@ -85,10 +87,27 @@ bool AtomicFile::open()
 
 bool AtomicFile::write(const char* data, qsizetype size)
 {
+    if (!writeAt(m_end, data, size))
+        return false;
+    m_end += size;
+    return true;
+}
+
+bool AtomicFile::writeAt(qint64 offset, const QByteArray& data)
+{
+    if (!writeAt(offset, data.constData(), data.size()))
+        return false;
+    m_end = std::max(m_end, offset + data.size());
+    return true;
+}
+
+bool AtomicFile::writeAt(qint64 offset, const char* data, qsizetype size)
+{
     if (m_fd < 0)
         return fail(m_path, EBADF);
+    auto at = static_cast<off_t>(offset);
     while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
+        const ssize_t n = ::pwrite(m_fd, data, static_cast<size_t>(size), at);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -96,26 +115,6 @@ bool AtomicFile::write(const char* data, qsizetype size)
         }
         data += n;
         size -= n;
-    }
-    return true;
-}
-
-bool AtomicFile::writeAt(qint64 offset, const QByteArray& data)
-{
-    if (m_fd < 0)
-        return fail(m_path, EBADF);
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    auto at = static_cast<off_t>(offset);
-    while (left > 0) {
-        const ssize_t n = ::pwrite(m_fd, p, static_cast<size_t>(left), at);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(m_path, errno);
-        }
-        p += n;
-        left -= n;
         at += n;
     }
     return true;

@@ -37,11 +37,13 @@ public:
 
 private:
     bool fail(const QString& what, int err);
+    bool writeAt(qint64 offset, const char* data, qsizetype size);
 
     QString m_path;
     QByteArray m_target;
     QByteArray m_temp;
     int m_fd = -1;
+    qint64 m_end = 0; // where write() appends
     QString m_error;
 };
 
