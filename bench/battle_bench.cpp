@@ -7,7 +7,7 @@
 #include "battle/Battle.h"
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/Random.h"
 
 #include <cstdio>

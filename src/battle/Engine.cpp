@@ -1,7 +1,7 @@
 // The fight: gauges filled by Agility decide who acts, the attack order picks
 // the character's target, draws decide hit, critical hit and damage.
 #include "battle/Battle.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/Numeric.h"
 #include "services/Random.h"
 

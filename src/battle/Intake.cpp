@@ -2,7 +2,7 @@
 // acceptable file, in drop order.
 #include "battle/Battle.h"
 #include "character/LoadChara.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/HomeFolder.h"
 
 #include <QSet>

@@ -3,7 +3,7 @@
 #include "battle/Battle.h"
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/AtomicFile.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // Telling the battle: the status bar, the minimised caption, the log, the
 // pace.
 #include "battle/Battle.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 
 #include <QFile>
 

@@ -4,7 +4,7 @@
 #include "character/LoadChara.h"
 #include "character/MakeChara.h"
 #include "cli/Cli.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/HomeFolder.h"
 #include "services/Random.h"
 

@@ -1,7 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/Json.h"
 #include "character/CharaRecord.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/HomeFolder.h"
 
 namespace dm::cli {

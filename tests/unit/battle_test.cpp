@@ -5,7 +5,7 @@
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "character/MakeChara.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/HomeFolder.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // The process-wide settings: defaults, conversion and validation of DM.ini,
 // what is written back, and files users leave behind.
 #include "character/CharaRecord.h"
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 #include "services/HomeFolder.h"
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "desktop/Settings.h"
+#include "services/Settings.h"
 
 #include "character/CharaRecord.h"
 #include "services/HomeFolder.h"
