@@ -1,0 +1,48 @@
+#pragma once
+// What the windows need of the desktop beyond Qt's widgets: message boxes
+// with the program's texts, the beep, keeping the hero off the taskbar, and
+// opening the Trash.
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QObject;
+class QWidget;
+
+namespace dm {
+
+inline constexpr const char* kAppTitle = "Dustmaw";
+
+// Before the application object exists: X11 under a Wayland session unless
+// the user chose a platform (so positions and z-order work), and whole-number
+// scale factors (so the pixel art stays crisp).
+void PrepareApplication(int argc, char** argv);
+
+// The application's name, icon and desktop entry; the program ends only by
+// its own Quit, never because its last window closed.
+void SetUpApplication();
+
+// Runs `handler` from the event loop when the process is asked to end
+// (SIGTERM, SIGINT, SIGHUP: a logout, a kill, Ctrl+C in a terminal).
+void OnTerminationRequest(QObject* context, std::function<void()> handler);
+
+// A modal message box with an OK button; without a title it carries the
+// program's.
+void MsgBox(QWidget* parent, const QString& text, const QString& title = {},
+            QMessageBox::Icon icon = QMessageBox::NoIcon);
+
+void Beep();
+
+// Asks the window manager to leave the window off the taskbar and the pager.
+// The state must be on the native window before it is mapped, and window
+// managers drop it when the window is withdrawn: call it before every show.
+// Does nothing off X11.
+void SkipTaskbar(QWidget& window);
+
+// Opens the Trash in the desktop's file manager without waiting for it,
+// falling back to the home trash's files folder. False when nothing could be
+// opened.
+bool OpenTrash();
+
+} // namespace dm

@@ -1,0 +1,78 @@
+#pragma once
+// The battle list window: one row per enemy with its parameters, the current
+// target selected, the beaten marked; the character's vitality and the latest
+// message in the status bar. The battle reaches the screen through it.
+#include "battle/BattleView.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+
+class QLabel;
+class QStatusBar;
+class QTreeView;
+
+namespace dm {
+
+class EntryModel;
+
+class frmEntry final : public QMainWindow, public BattleView {
+    Q_OBJECT
+public:
+    // Message boxes of the battle open over `owner`.
+    explicit frmEntry(QWidget* owner = nullptr);
+    ~frmEntry() override;
+
+    // Runs Form_Load when the window is new or was closed since.
+    void EnsureLoaded();
+    // Hides the window for good; the next use loads it anew.
+    void Unload();
+
+    // Scales every wait (tests and benchmarks run battles faster).
+    void setWaitScale(double scale) { m_waitScale = scale; }
+
+    [[nodiscard]] QTreeView& lvEntry() const { return *m_list; }
+    [[nodiscard]] EntryModel& model() const { return *m_model; }
+    [[nodiscard]] QString vitarityText() const;
+    [[nodiscard]] QString messageText() const;
+
+    // Switches full-row selection on or off, leaving the view's other
+    // settings as they are.
+    static void SetFullRowSelect(QTreeView& view, bool on);
+
+    // BattleView
+    void ClearEntryList() override;
+    void AddEntryRow(const CharaRecord& enemy) override;
+    void UpdateEntryRow(const CharaRecord& record, bool selected) override;
+    void SelectEntryRow(const CharaRecord& record, bool selected) override;
+    void SetEntryRowIcon(const CharaRecord& record, const QString& key) override;
+    void ShowEntryWindow() override;
+    void SetVitarityText(const QString& text) override;
+    void SetMessageText(const QString& text) override;
+    [[nodiscard]] bool IsMinimized() const override;
+    void SetCaption(const QString& text) override;
+    void Beep() override;
+    void ShowMessageBox(const QString& text) override;
+    void ProcessEvents() override;
+    void WaitUntil(const QDeadlineTimer& deadline) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void Form_Load();
+    void Form_Resize();
+
+    QWidget* m_owner;
+    EntryModel* m_model;
+    QTreeView* m_list;
+    QLabel* m_vitarity;
+    QLabel* m_message;
+    bool m_loaded = false;
+    double m_waitScale = 1.0;
+    QElapsedTimer m_sinceEvents;
+};
+
+} // namespace dm

@@ -1,0 +1,65 @@
+#include "desktop/frmVer.h"
+
+#include "character/CharaRecord.h"
+#include "desktop/Platform.h"
+#include "desktop/frmMaw.h"
+
+#include <QMenu>
+
+#include <cstdio>
+
+namespace dm {
+
+frmVer::frmVer(frmMaw& maw) : m_maw(maw), m_menu(std::make_unique<QMenu>())
+{
+    QMenu& m = *m_menu;
+    mnuAddNew = m.addAction(QStringLiteral("新規作成"), this, &frmVer::mnuAddNew_Click);
+    mnuOpen = m.addAction(QStringLiteral("開く"), this, &frmVer::mnuOpen_Click);
+    mnuParam = m.addAction(QStringLiteral("ﾌﾟﾛﾊﾟﾃｨ"), this, &frmVer::mnuParam_Click);
+    m.addSeparator();
+    mnuTrashOpen = m.addAction(QStringLiteral("ゴミ箱を開く"), this, &frmVer::mnuTrashOpen_Click);
+    m.addSeparator();
+    mnuSetting = m.addAction(QStringLiteral("設定"), this, &frmVer::mnuSetting_Click);
+    m.addSeparator();
+    mnuQuit = m.addAction(QStringLiteral("終了"), this, &frmVer::mnuQuit_Click);
+}
+
+frmVer::~frmVer() = default;
+
+void frmVer::UpdateMenu()
+{
+    mnuParam->setEnabled(!CharaPath.isEmpty());
+    const bool idle = !m_maw.Busy();
+    mnuOpen->setEnabled(idle);
+    mnuAddNew->setEnabled(idle);
+    mnuQuit->setEnabled(idle);
+}
+
+void frmVer::Popup(const QPoint& globalPos)
+{
+    UpdateMenu();
+    m_menu->exec(globalPos);
+}
+
+// The parameter sheet and the settings dialog open from here once they exist.
+void frmVer::mnuAddNew_Click() {}
+void frmVer::mnuOpen_Click() {}
+void frmVer::mnuParam_Click() {}
+void frmVer::mnuSetting_Click() {}
+
+void frmVer::mnuTrashOpen_Click()
+{
+    if (!OpenTrash())
+        std::fprintf(stderr, "dustmaw: nothing could open the Trash\n");
+}
+
+void frmVer::mnuQuit_Click()
+{
+    if (m_maw.Busy()) {
+        Beep();
+        return;
+    }
+    m_maw.Quit();
+}
+
+} // namespace dm
