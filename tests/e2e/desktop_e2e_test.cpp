@@ -3,146 +3,26 @@
 #include "character/CharaFile.h"
 #include "desktop/RgnData.h"
 #include "support/TestSupport.h"
+#include "support/XServer.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
 
 namespace dm {
 namespace {
 
-template <class T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <class T>
-Reply<T> reply(T* r) { return Reply<T>(r, &std::free); }
-
-bool waitFor(const std::function<bool()>& done, int ms = 15000)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
-
-// An Xvfb of its own, and a connection to it.
-class XServer {
-public:
-    XServer()
-    {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            return;
-        m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                              QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                              QStringLiteral("tcp")});
-        if (!waitFor([this] { return m_server.waitForReadyRead(100) || m_server.canReadLine(); }))
-            return;
-        m_display = QStringLiteral(":") + QString::fromLatin1(m_server.readLine().trimmed());
-        m_conn = xcb_connect(m_display.toLatin1().constData(), nullptr);
-        if (xcb_connection_has_error(m_conn) != 0)
-            return;
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
-    }
-    ~XServer()
-    {
-        if (m_conn != nullptr)
-            xcb_disconnect(m_conn);
-        m_server.terminate();
-        m_server.waitForFinished();
-    }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
-    [[nodiscard]] bool ok() const { return m_root != 0; }
-    [[nodiscard]] const QString& display() const { return m_display; }
-    [[nodiscard]] xcb_connection_t* conn() const { return m_conn; }
-
-    xcb_atom_t atom(const char* name) const
-    {
-        auto r = reply(xcb_intern_atom_reply(m_conn, xcb_intern_atom(m_conn, 0, static_cast<uint16_t>(strlen(name)), name),
-                                             nullptr));
-        return r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
-    }
-
-    QByteArray property(xcb_window_t w, xcb_atom_t prop) const
-    {
-        auto r = reply(xcb_get_property_reply(m_conn, xcb_get_property(m_conn, 0, w, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-                                              nullptr));
-        if (!r)
-            return {};
-        return QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
-                          xcb_get_property_value_length(r.get()));
-    }
-
-    // The mapped top-level windows, bottom to top.
-    std::vector<xcb_window_t> viewable() const
-    {
-        std::vector<xcb_window_t> out;
-        auto tree = reply(xcb_query_tree_reply(m_conn, xcb_query_tree(m_conn, m_root), nullptr));
-        if (!tree)
-            return out;
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-            auto attrs = reply(xcb_get_window_attributes_reply(m_conn, xcb_get_window_attributes(m_conn, children[i]), nullptr));
-            if (attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE)
-                out.push_back(children[i]);
-        }
-        return out;
-    }
-
-    std::optional<xcb_window_t> window(const QString& title) const
-    {
-        for (const xcb_window_t w : viewable()) {
-            if (QString::fromUtf8(property(w, atom("_NET_WM_NAME"))) == title)
-                return w;
-        }
-        return std::nullopt;
-    }
-
-    QRect geometry(xcb_window_t w) const
-    {
-        auto g = reply(xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, w), nullptr));
-        return g ? QRect(g->x, g->y, g->width, g->height) : QRect();
-    }
-
-    RectList shape(xcb_window_t w) const
-    {
-        auto r = reply(xcb_shape_get_rectangles_reply(
-            m_conn, xcb_shape_get_rectangles(m_conn, w, XCB_SHAPE_SK_BOUNDING), nullptr));
-        RectList out;
-        if (!r)
-            return out;
-        const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(r.get());
-        for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(r.get()); ++i)
-            out.emplace_back(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
-        return CanonicalRects(out);
-    }
-
-private:
-    QProcess m_server;
-    QString m_display;
-    xcb_connection_t* m_conn = nullptr;
-    xcb_window_t m_root = 0;
-};
+using test::waitFor;
 
 class DesktopE2E : public ::testing::Test {
 protected:
@@ -178,7 +58,7 @@ protected:
         return p.waitForFinished() ? p.exitCode() : -1;
     }
 
-    XServer x;
+    test::XServer x;
     test::TempHome home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 };
@@ -193,7 +73,7 @@ TEST_F(DesktopE2E, ShapedAloneAndQuitsCleanly)
     const QImage picture(QStringLiteral(":/pictures/hero.xpm"));
     const RectList outline = CanonicalRects(OutlineRuns(picture));
     EXPECT_EQ(x.geometry(*hero), QRect(QPoint(0, 0), picture.size()));
-    EXPECT_EQ(x.shape(*hero), outline);
+    EXPECT_EQ(CanonicalRects(x.shape(*hero)), outline);
     const xcb_atom_t skip = x.atom("_NET_WM_STATE_SKIP_TASKBAR");
     EXPECT_TRUE(x.property(*hero, x.atom("_NET_WM_STATE")).contains(QByteArray(reinterpret_cast<const char*>(&skip), 4)));
 
