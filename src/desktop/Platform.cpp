@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
+#include <QPixmap>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <QWidget>
@@ -38,11 +40,39 @@ void PrepareApplication(int argc, char** argv)
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::Round);
 }
 
+QImage Picture(const char* name)
+{
+    QFile file(QStringLiteral(":/pictures/%1.xpm").arg(QLatin1String(name)));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // The XPM text is a C array of strings; its lines are what the quotes
+    // hold. Handing them to QImage as an array parses them outright, where
+    // reading the file would first load every image-format plugin.
+    const QByteArray text = file.readAll();
+    std::vector<QByteArray> lines;
+    for (qsizetype at = text.indexOf('"'); at >= 0; at = text.indexOf('"', at + 1)) {
+        const qsizetype end = text.indexOf('"', at + 1);
+        if (end < 0)
+            break;
+        lines.push_back(text.mid(at + 1, end - at - 1));
+        at = end;
+    }
+    // Width, height, colours, characters per pixel: the array must hold the
+    // colours and every row, or the parser would read past it.
+    const QList<QByteArray> header = lines.empty() ? QList<QByteArray>() : lines.front().simplified().split(' ');
+    if (header.size() < 4 || lines.size() < static_cast<size_t>(1 + header[1].toInt() + header[2].toInt()))
+        return {};
+    std::vector<const char*> array;
+    for (const QByteArray& line : lines)
+        array.push_back(line.constData());
+    return QImage(array.data());
+}
+
 void SetUpApplication()
 {
     QApplication::setApplicationName(QString::fromUtf8(kAppTitle));
     QApplication::setDesktopFileName(QStringLiteral("dustmaw"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/dustmaw.xpm")));
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Picture("dustmaw"))));
     QApplication::setQuitOnLastWindowClosed(false);
 }
 

@@ -2,6 +2,7 @@
 // What the windows need of the desktop beyond Qt's widgets: message boxes
 // with the program's texts, the beep, keeping the hero off the taskbar, and
 // opening the Trash.
+#include <QImage>
 #include <QMessageBox>
 #include <QString>
 
@@ -18,6 +19,10 @@ inline constexpr const char* kAppTitle = "Dustmaw";
 // the user chose a platform (so positions and z-order work), and whole-number
 // scale factors (so the pixel art stays crisp).
 void PrepareApplication(int argc, char** argv);
+
+// One of the program's pictures ("hero", "dustmaw", "dead"). Read as XPM
+// outright: guessing the format would load every image plugin first.
+[[nodiscard]] QImage Picture(const char* name);
 
 // The application's name, icon and desktop entry; the program ends only by
 // its own Quit, never because its last window closed.

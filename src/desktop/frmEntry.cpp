@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPixmap>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
@@ -37,7 +38,7 @@ frmEntry::frmEntry(QWidget* owner)
       m_message(new QLabel(this))
 {
     setWindowTitle(caption());
-    m_model->setImages({{QStringLiteral("Dead"), QIcon(QStringLiteral(":/pictures/dead.xpm"))}});
+    m_model->setImages({{QStringLiteral("Dead"), QIcon(QPixmap::fromImage(Picture("dead")))}});
 
     m_list->setModel(m_model);
     m_list->setRootIsDecorated(false);

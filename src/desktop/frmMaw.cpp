@@ -36,8 +36,6 @@ namespace dm {
 
 namespace {
 
-QImage shippedPicture() { return QImage(QStringLiteral(":/pictures/hero.xpm")); }
-
 // The paths of a drop's local files in the drop's order; nullopt when the
 // drop carries no file list at all.
 std::optional<QStringList> droppedPaths(const QMimeData& data)
@@ -68,7 +66,7 @@ std::optional<QByteArray> readRgnFile(const QString& path)
 
 } // namespace
 
-frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? shippedPicture() : std::move(picture))
+frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : std::move(picture))
 {
     // A utility window: window managers keep it off the taskbar and out of
     // the window switcher, yet stack and focus it like any other window.
