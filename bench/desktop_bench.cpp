@@ -1,0 +1,246 @@
+// The desktop program's figures, measured in one run on an Xvfb of its own:
+//  - time from process start to the shaped window being shown, and peak
+//    memory at idle, for dustmaw (DM.rgn present) against a bare Qt program
+//    showing one frameless masked window of the same size;
+//  - processor time of a battle of about 30 seconds at the fastest message
+//    speed through the real battle list window;
+//  - filling the battle list with 20,000 rows, updating one row, scrolling.
+#include "character/CharaFile.h"
+#include "desktop/EntryModel.h"
+#include "desktop/Platform.h"
+#include "desktop/RgnData.h"
+#include "desktop/frmEntry.h"
+#include "desktop/frmMaw.h"
+#include "services/Random.h"
+#include "support/XServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+using dm::test::XServer;
+
+constexpr int kRuns = 15;
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+}
+
+long peakKb(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return -1;
+}
+
+struct Launch {
+    double ms = -1;
+    long kb = -1;
+};
+
+// Starts the program, waits for its shaped window, lets it idle, reads its
+// peak memory and ends it.
+Launch launch(const XServer& x, const QString& program, const QProcessEnvironment& env, const QString& title)
+{
+    Launch out;
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    p.start(program, {});
+    bool shown = false;
+    while (!shown && clock.elapsed() < 20000) {
+        const auto w = x.window(title);
+        shown = w && x.shape(*w).size() > 1;
+        if (!shown)
+            QThread::usleep(500);
+    }
+    if (shown) {
+        out.ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        QThread::msleep(1000);
+        out.kb = peakKb(p.processId());
+    }
+    p.terminate();
+    p.waitForFinished();
+    return out;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+void startupFigures(const XServer& x, const QString& dustmaw, const QString& bare)
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), x.display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DUSTMAW_HOME"), home.path());
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    writeFile(home.filePath(QStringLiteral("DM.rgn")),
+              dm::RgnDataBytes(dm::CanonicalRects(dm::OutlineRuns(QImage(QStringLiteral(":/pictures/hero.xpm"))))));
+
+    std::vector<double> dmMs, bareMs, dmKb, bareKb;
+    for (int i = 0; i < kRuns; ++i) {
+        const Launch a = launch(x, dustmaw, env, QStringLiteral("Dustmaw"));
+        const Launch b = launch(x, bare, env, QStringLiteral("bare"));
+        dmMs.push_back(a.ms);
+        dmKb.push_back(static_cast<double>(a.kb));
+        bareMs.push_back(b.ms);
+        bareKb.push_back(static_cast<double>(b.kb));
+    }
+    const double tm = median(dmMs), tb = median(bareMs), mm = median(dmKb), mb = median(bareKb);
+    std::printf("start to shaped window (median of %d): dustmaw %.1f ms, bare Qt %.1f ms, ratio %.2f (goal <= 1.3)\n",
+                kRuns, tm, tb, tm / tb);
+    std::printf("peak memory at idle (VmHWM):        dustmaw %.0f KiB, bare Qt %.0f KiB, ratio %.2f (goal <= 1.5)\n",
+                mm, mb, mm / mb);
+}
+
+double cpuSeconds()
+{
+    rusage r{};
+    ::getrusage(RUSAGE_SELF, &r);
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec)
+        + static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+// Every draw 0.5: the hero always hits these slower enemies and they never
+// hit back, so the length of the battle is known in advance.
+class HalfDraws final : public dm::RandomSource {
+public:
+    float next() override { return 0.5F; }
+};
+
+void battleFigures()
+{
+    QTemporaryDir home;
+    qputenv("DUSTMAW_HOME", QFile::encodeName(home.path()));
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("xdg"))));
+    const QString hero = home.filePath(QStringLiteral("Hero.dmf"));
+    writeFile(hero, dm::CheckHeader(1000) + QByteArray(990, 'h'));
+    writeFile(home.filePath(QStringLiteral("DM.ini")),
+              "[Setting]\nMsgWait=2\nMsgType=1\nDefaultChara=" + QFile::encodeName(hero) + '\n');
+    QStringList enemies;
+    for (int k = 0; k < 18; ++k) {
+        const QString dir = home.filePath(QStringLiteral("drop/%1").arg(k));
+        QDir().mkpath(dir);
+        enemies << dir + QStringLiteral("/draft.txt");
+        writeFile(enemies.last(), QByteArray(300, 'x'));
+    }
+
+    dm::frmMaw maw;
+    if (!maw.Form_Load())
+        return;
+    HalfDraws draws;
+    dm::setRandomSource(&draws);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    maw.Form_OLEDragDrop(enemies);
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    dm::setRandomSource(nullptr);
+    std::printf("battle at the fastest speed through the entry window: %.1f s wall, %.3f s processor, %.2f %% "
+                "(goal < 1 %%)\n",
+                seconds, cpu, 100.0 * cpu / seconds);
+    maw.Quit();
+}
+
+void listFigures()
+{
+    constexpr int kRows = 20000;
+    dm::frmEntry entry;
+    entry.EnsureLoaded();
+    entry.show();
+    QApplication::processEvents();
+    std::vector<dm::CharaRecord> records(kRows);
+    for (int i = 0; i < kRows; ++i) {
+        dm::CharaRecord& r = records[static_cast<size_t>(i)];
+        r.Name = QStringLiteral("enemy%1").arg(i);
+        r.FileName = QStringLiteral("/files/enemy%1.txt").arg(i);
+        r.Tribe = QStringLiteral("TXT");
+        r.Level = 1 + i % 40;
+        r.Vitarity = r.MaxVitarity = 100 + i % 900;
+        r.Item = QStringLiteral("Normal Sword");
+        r.Experience = i * 37;
+        r.LongPath = r.FileName;
+    }
+
+    QElapsedTimer t;
+    t.start();
+    entry.ClearEntryList();
+    for (const dm::CharaRecord& r : records) {
+        entry.AddEntryRow(r);
+        entry.UpdateEntryRow(r, false);
+        entry.ProcessEvents();
+    }
+    QApplication::processEvents();
+    entry.lvEntry().viewport()->repaint();
+    const double fillMs = static_cast<double>(t.nsecsElapsed()) / 1e6;
+
+    constexpr int kUpdates = 1000;
+    t.restart();
+    for (int i = 0; i < kUpdates; ++i) {
+        dm::CharaRecord& r = records[static_cast<size_t>(i * 7 % kRows)];
+        r.Vitarity -= 1;
+        entry.UpdateEntryRow(r, true);
+        entry.lvEntry().viewport()->repaint();
+    }
+    const double updateUs = static_cast<double>(t.nsecsElapsed()) / 1e3 / kUpdates;
+
+    constexpr int kPages = 200;
+    QScrollBar* bar = entry.lvEntry().verticalScrollBar();
+    t.restart();
+    for (int i = 0; i < kPages; ++i) {
+        bar->setValue((bar->value() + bar->pageStep()) % bar->maximum());
+        entry.lvEntry().viewport()->repaint();
+    }
+    const double pageMs = static_cast<double>(t.nsecsElapsed()) / 1e6 / kPages;
+    std::printf("battle list: %d rows filled in %.0f ms; one row updated and repainted in %.0f us; "
+                "a page scrolled and repainted in %.2f ms\n",
+                entry.model().rowCount(), fillMs, updateUs, pageMs);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const XServer x;
+    if (!x.ok()) {
+        std::fprintf(stderr, "bench_desktop needs Xvfb (scripts/setup.sh installs it)\n");
+        return 1;
+    }
+    startupFigures(x, QStringLiteral(DUSTMAW_EXE), QStringLiteral(BARE_EXE));
+    qputenv("DISPLAY", x.display().toLatin1());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    dm::SetUpApplication();
+    battleFigures();
+    listFigures();
+    return 0;
+}
