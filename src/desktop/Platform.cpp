@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPixmap>
 #include <QSocketNotifier>
@@ -172,9 +173,16 @@ bool OpenTrash()
     if (g_app_info_launch_default_for_uri("trash:///", nullptr, &error) != FALSE)
         return true;
     g_clear_error(&error);
-    const QString files = homeTrashPath() + QStringLiteral("/files");
-    if (!QDir().mkpath(files))
-        return false;
+    const QString trash = homeTrashPath();
+    const QString files = trash + QStringLiteral("/files");
+    if (!QFileInfo(files).isDir()) {
+        // As the trash's own clients make it: for the user's eyes only.
+        if (!QDir().mkpath(files))
+            return false;
+        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QFile::setPermissions(trash, owner);
+        QFile::setPermissions(files, owner);
+    }
     return QDesktopServices::openUrl(QUrl::fromLocalFile(files));
 }
 

@@ -15,6 +15,7 @@
 
 #include <functional>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,6 +173,33 @@ TEST_F(MawTest, QuitWritesThePositionOnce)
     test::writeFile(ini, "mine");
     maw.Form_Unload();
     EXPECT_EQ(test::readFile(ini), QByteArray("mine"));
+}
+
+TEST_F(MawTest, UnwritableHomeAtExitKeepsTheOldSettingsWhole)
+{
+    test::writeFile(ini, "[Setting]\nMsgType=1\n");
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0555), 0);
+    maw.Quit();
+    ::chmod(QFile::encodeName(home.path()).constData(), 0755);
+    EXPECT_EQ(test::readFile(ini), QByteArray("[Setting]\nMsgType=1\n"));
+}
+
+TEST_F(MawTest, ZOrderChangeKeepsPlaceAndOutline)
+{
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    maw.move(120, 80);
+    const QRegion outline = maw.mask();
+    for (const std::int16_t top : {-1, -2}) {
+        FormTop = top;
+        maw.ApplyFormTop();
+        EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), top == -1);
+        EXPECT_TRUE(maw.isVisible());
+        EXPECT_EQ(maw.pos(), QPoint(120, 80));
+        EXPECT_EQ(maw.mask(), outline);
+    }
 }
 
 TEST_F(MawTest, SecondInstanceIsRefusedBeforeTouchingAnything)
