@@ -118,6 +118,8 @@ bool frmMaw::Form_Load()
     raise();
     std::ignore = LoadChara(CharaPath, Chara, CharaItem);
 
+    // However the program comes to end, the settings are saved once.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &frmMaw::Form_Unload);
     // A monitor that goes away must not take the hero with it.
     connect(qApp, &QGuiApplication::screenRemoved, this,
             [this] { QTimer::singleShot(0, this, [this] { KeepOnScreen(*this); }); });
