@@ -2,6 +2,7 @@
 // rows, icons, status bar and menu, and the drops that start nothing.
 #include "character/CharaFile.h"
 #include "desktop/EntryModel.h"
+#include "desktop/Twips.h"
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
 #include "desktop/frmMaw.h"
@@ -161,6 +162,27 @@ TEST_F(DropTest, DroppedFilesFightThroughTheEntryWindow)
     EXPECT_EQ(enabled(maw), (QList<bool>{true, true, true, true, true, true}));
     EXPECT_TRUE(entry.close());
     EXPECT_TRUE(catcher.boxes.isEmpty());
+}
+
+TEST_F(DropTest, EntryWindowKeepsItsPlaceAndComesBackThere)
+{
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    frmEntry& entry = maw.entry();
+    entry.show();
+    entry.SetCaption(QStringLiteral("V:1 残:2"));
+    entry.move(30, 45);
+    const QPointF twips = TwipsFromPixels({30, 45});
+    EXPECT_EQ(EntryLeft, qRound(twips.x()));
+    EXPECT_EQ(EntryTop, qRound(twips.y()));
+    EXPECT_EQ(entry.windowTitle(), QStringLiteral("Entry"));
+
+    // Closed while idle, it is unloaded; the next use loads it at its place.
+    EXPECT_TRUE(entry.close());
+    entry.resize(50, 50);
+    maw.entry().ShowEntryWindow();
+    EXPECT_EQ(entry.pos(), QPoint(30, 45));
+    EXPECT_NE(entry.size(), QSize(50, 50));
 }
 
 struct QuietCase {
