@@ -1,5 +1,6 @@
 // dustmaw-cli: the rules of Dustmaw without a desktop.
 #include "cli/Cli.h"
+#include "services/Version.h"
 
 #include <QDir>
 #include <QFile>
@@ -140,7 +141,7 @@ void printHelp()
     dm::cli::out(QStringLiteral("Usage: dustmaw-cli COMMAND [OPTIONS] [ARGS]\n\nCommands:"));
     for (const Command& c : kCommands)
         dm::cli::out(QStringLiteral("  %1  %2").arg(QString::fromLatin1(c.name), -10).arg(QString::fromLatin1(c.summary)));
-    dm::cli::out(QStringLiteral("\n'dustmaw-cli COMMAND --help' explains a command."));
+    dm::cli::out(QStringLiteral("\n'dustmaw-cli COMMAND --help' explains a command; --version shows the version."));
 }
 
 } // namespace
@@ -154,6 +155,10 @@ int main(int argc, char** argv)
     if (args.isEmpty())
         return dm::cli::usageError(QStringLiteral("no command given"));
     const QString name = args.takeFirst();
+    if (name == QLatin1String("--version")) {
+        dm::cli::out(QStringLiteral("dustmaw-cli ") + dm::VersionText());
+        return dm::cli::ExitOk;
+    }
     if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
         printHelp();
         return dm::cli::ExitOk;

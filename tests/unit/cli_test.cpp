@@ -89,6 +89,7 @@ TEST(Cli, BadInvocationsFailCleanly)
         {{QStringLiteral("inspect"), QStringLiteral("--bogus"), QStringLiteral("x")}, false},
         {{QStringLiteral("verify")}, false},
         {{QStringLiteral("--help")}, true},
+        {{QStringLiteral("--version")}, true},
         {{QStringLiteral("inspect"), QStringLiteral("--help")}, true},
         {{QStringLiteral("verify"), QStringLiteral("--help")}, true},
     };
