@@ -25,6 +25,7 @@ namespace dm {
 namespace {
 
 using test::CaseName;
+using test::PrintTo;
 using test::ShownBox;
 
 // A file list as a file manager drags it; entries that are not absolute

@@ -23,6 +23,7 @@ namespace dm {
 namespace {
 
 using test::CaseName;
+using test::PrintTo;
 using test::ShownBox;
 
 class MawTest : public test::WindowTest {

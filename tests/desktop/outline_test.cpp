@@ -13,6 +13,7 @@ namespace dm {
 namespace {
 
 using test::CaseName;
+using test::PrintTo;
 
 // Rectangles as Windows writes them: left, top, right, bottom (exclusive).
 struct Ltrb {

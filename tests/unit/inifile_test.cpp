@@ -21,6 +21,7 @@ namespace dm {
 namespace {
 
 using test::CaseName;
+using test::PrintTo;
 
 QByteArray bytes(std::string_view s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }

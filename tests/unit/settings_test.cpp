@@ -24,6 +24,7 @@ namespace dm {
 namespace {
 
 using test::CaseName;
+using test::PrintTo;
 
 class SettingsTest : public ::testing::Test {
 protected:
