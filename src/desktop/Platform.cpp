@@ -69,6 +69,18 @@ QImage Picture(const char* name)
     return QImage(array.data());
 }
 
+QFont JapaneseFont(bool proportional, qreal points)
+{
+    QFont font;
+    font.setFamilies(proportional
+        ? QStringList{QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("sans-serif")}
+        : QStringList{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"),
+                      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("monospace")});
+    font.setPointSizeF(points);
+    return font;
+}
+
 void SetUpApplication()
 {
     QApplication::setApplicationName(QString::fromUtf8(kAppTitle));

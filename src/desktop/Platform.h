@@ -2,6 +2,7 @@
 // What the windows need of the desktop beyond Qt's widgets: message boxes
 // with the program's texts, the beep, keeping the hero off the taskbar, and
 // opening the Trash.
+#include <QFont>
 #include <QImage>
 #include <QMessageBox>
 #include <QString>
@@ -23,6 +24,11 @@ void PrepareApplication(int argc, char** argv);
 // One of the program's pictures ("hero", "dustmaw", "dead"). Read as XPM
 // outright: guessing the format would load every image plugin first.
 [[nodiscard]] QImage Picture(const char* name);
+
+// The Japanese system fonts the windows were designed with, or what
+// fontconfig offers in their place: "ＭＳ ゴシック" (fixed pitch) or
+// "ＭＳ Ｐゴシック" (proportional).
+[[nodiscard]] QFont JapaneseFont(bool proportional, qreal points);
 
 // The application's name, icon and desktop entry; the program ends only by
 // its own Quit, never because its last window closed.

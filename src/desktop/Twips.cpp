@@ -34,6 +34,20 @@ QPointF TwipsFromPixels(const QPoint& pixels)
     return {pixels.x() * TwipsPerPixelX(), pixels.y() * TwipsPerPixelY()};
 }
 
+QRect PixelsFromTwips(int left, int top, int width, int height)
+{
+    const int x = PixelsFromTwipsX(left);
+    const int y = PixelsFromTwipsY(top);
+    return {x, y, PixelsFromTwipsX(left + width) - x, PixelsFromTwipsY(top + height) - y};
+}
+
+void StoreTwips(const QPoint& pixels, std::int32_t& left, std::int32_t& top)
+{
+    const QPointF twips = TwipsFromPixels(pixels);
+    left = roundToInt<std::int32_t>(twips.x());
+    top = roundToInt<std::int32_t>(twips.y());
+}
+
 bool KeepOnScreen(QWidget& window)
 {
     const QRect frame(window.pos(), window.frameGeometry().size().expandedTo(window.size()));

@@ -3,6 +3,7 @@
 // screen's logical DPI, so DM.ini means the same place on every start.
 #include <QPoint>
 #include <QPointF>
+#include <QRect>
 
 #include <cstdint>
 
@@ -16,6 +17,10 @@ namespace dm {
 [[nodiscard]] int PixelsFromTwipsX(double twips);
 [[nodiscard]] int PixelsFromTwipsY(double twips);
 [[nodiscard]] QPointF TwipsFromPixels(const QPoint& pixels);
+// A control's place from its design in twips.
+[[nodiscard]] QRect PixelsFromTwips(int left, int top, int width, int height);
+// A window's position in twips, rounded to whole twips.
+void StoreTwips(const QPoint& pixels, std::int32_t& left, std::int32_t& top);
 
 // Moves a top-level window to the top-left of the primary screen when no part
 // of it lies on any screen (a monitor was unplugged, the resolution changed).

@@ -3,7 +3,6 @@
 #include "desktop/EntryModel.h"
 #include "desktop/Platform.h"
 #include "desktop/Twips.h"
-#include "services/Numeric.h"
 #include "services/Settings.h"
 
 #include <QCloseEvent>
@@ -182,9 +181,7 @@ void frmEntry::Form_Resize()
     if (isMinimized() || !isVisible())
         return;
     setWindowTitle(caption());
-    const QPointF twips = TwipsFromPixels(pos());
-    EntryLeft = roundToInt<std::int32_t>(twips.x());
-    EntryTop = roundToInt<std::int32_t>(twips.y());
+    StoreTwips(pos(), EntryLeft, EntryTop);
 }
 
 void frmEntry::resizeEvent(QResizeEvent* event)

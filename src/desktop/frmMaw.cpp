@@ -6,6 +6,7 @@
 #include "desktop/Twips.h"
 #include "desktop/frmEntry.h"
 #include "desktop/frmVer.h"
+#include "dialogs/frmParam.h"
 #include "services/AtomicFile.h"
 #include "services/HomeFolder.h"
 #include "services/Numeric.h"
@@ -248,9 +249,8 @@ void frmMaw::Form_OLEDragDrop(const std::optional<QStringList>& paths)
 
 void frmMaw::Form_DblClick()
 {
-    if (CharaPath.isEmpty())
-        return;
-    menuWindow().mnuParam_Click();
+    if (!CharaPath.isEmpty())
+        ShowCharaParam();
 }
 
 void frmMaw::Quit()

@@ -3,6 +3,8 @@
 #include "character/CharaRecord.h"
 #include "desktop/Platform.h"
 #include "desktop/frmMaw.h"
+#include "dialogs/frmParam.h"
+#include "dialogs/frmSet.h"
 
 #include <QMenu>
 
@@ -41,11 +43,16 @@ void frmVer::Popup(const QPoint& globalPos)
     m_menu->exec(globalPos);
 }
 
-// The parameter sheet and the settings dialog open from here once they exist.
-void frmVer::mnuAddNew_Click() {}
-void frmVer::mnuOpen_Click() {}
-void frmVer::mnuParam_Click() {}
-void frmVer::mnuSetting_Click() {}
+void frmVer::mnuAddNew_Click() { NewChara(); }
+void frmVer::mnuOpen_Click() { OpenChara(); }
+void frmVer::mnuParam_Click() { ShowCharaParam(); }
+
+void frmVer::mnuSetting_Click()
+{
+    frmSet dialog(&m_maw);
+    dialog.Form_Load();
+    dialog.exec();
+}
 
 void frmVer::mnuTrashOpen_Click()
 {

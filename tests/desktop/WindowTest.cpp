@@ -24,6 +24,20 @@ BoxCatcher::BoxCatcher()
     m_timer.start(5);
 }
 
+ModalScript::ModalScript()
+{
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (m_running || m_steps.empty() || modal == nullptr || qobject_cast<QMessageBox*>(modal) != nullptr)
+            return;
+        m_running = true;
+        if (m_steps.front()(modal))
+            m_steps.pop_front();
+        m_running = false;
+    });
+    m_timer.start(5);
+}
+
 WindowTest::WindowTest()
 {
     // GLib reads these once per process; ctest runs every case in a process

@@ -9,8 +9,12 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
 
 namespace dm::test {
 
@@ -29,6 +33,30 @@ public:
     QList<ShownBox> boxes;
 
 private:
+    QTimer m_timer;
+};
+
+// Acts on the modal windows a case opens, one step each, in order; message
+// boxes are left to the BoxCatcher. A step applies to the first modal window
+// of its type.
+class ModalScript final : public QObject {
+public:
+    ModalScript();
+    template <class Window>
+    void then(std::function<void(Window&)> step)
+    {
+        m_steps.push_back([step](QWidget* w) {
+            auto* window = qobject_cast<Window*>(w);
+            if (window != nullptr)
+                step(*window);
+            return window != nullptr;
+        });
+    }
+    [[nodiscard]] bool done() const { return m_steps.empty(); }
+
+private:
+    std::deque<std::function<bool(QWidget*)>> m_steps;
+    bool m_running = false;
     QTimer m_timer;
 };
 
