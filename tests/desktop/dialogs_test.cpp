@@ -188,6 +188,7 @@ TEST_P(Opening, AcceptsOrRefusesAndRestores)
     if (c.spoil)
         c.spoil(other);
     const CharaRecord heroChara = Chara;
+    const CharaRecord heroItem = CharaItem;
     Chara.Vitarity = 3; // a wounded current character stays wounded on Cancel
     frmMaw maw;
     QList<bool> menuDuring;
@@ -229,6 +230,7 @@ TEST_P(Opening, AcceptsOrRefusesAndRestores)
         EXPECT_EQ(CharaPath, hero);
         EXPECT_EQ(Chara.Name, heroChara.Name);
         EXPECT_EQ(Chara.Vitarity, 3);
+        EXPECT_EQ(CharaItem, heroItem);
     }
 }
 
