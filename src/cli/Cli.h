@@ -33,5 +33,7 @@ int runVerify(const QStringList& args);
 int runSettings(const QStringList& args);
 int runNew(const QStringList& args);
 int runFight(const QStringList& args);
+int runInfo(const QStringList& args);
+int runFile(const QStringList& args);
 
 } // namespace dm::cli

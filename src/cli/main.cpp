@@ -98,6 +98,31 @@ const Command kCommands[] = {
      "its size.\n"
      "Exit status: 0 when every file is valid, 1 otherwise.",
      dm::cli::runVerify},
+    {"info", "show everything the file object says about files",
+     "Usage: dustmaw-cli info [--json] PATH...\n"
+     "Shows, for each path, every property of the program's file object in\n"
+     "the class's order: existence, size, attributes, whether it is a program,\n"
+     "short path, creation, access and write times, the version resource of a\n"
+     "Windows program in words, links, allocated size and the parts of the name.\n"
+     "A missing path still gets its answers (those for a missing file).\n"
+     "  --json  one JSON object per line per path, keyed by the members' names\n"
+     "Exit status: 0 when every path exists, 1 otherwise.",
+     dm::cli::runInfo},
+    {"file", "copy, move, rename, open, print, trash or delete a file",
+     "Usage: dustmaw-cli file OPERATION PATH [DEST]\n"
+     "Runs one of the file object's operations:\n"
+     "  copy PATH DEST       a copy at DEST, or in DEST when it is a folder\n"
+     "  move PATH DEST       moved to DEST, or into DEST when it is a folder;\n"
+     "                       across file systems a copy, then the original goes\n"
+     "  rename PATH DEST     the same file under the path DEST\n"
+     "  firstmove PATH DEST  a plain move within one file system only\n"
+     "  open PATH            opened by the desktop's program for it\n"
+     "  print PATH           printed with lp\n"
+     "  trash PATH           sent to the Trash\n"
+     "  delete PATH          deleted for good\n"
+     "Nothing existing is ever replaced; a link is moved as the link.\n"
+     "Exit status: 0 when done, 1 when refused (the reason is printed).",
+     dm::cli::runFile},
     {"settings", "show the settings the program would use",
      "Usage: dustmaw-cli settings [--json]\n"
      "Shows the settings as the program would use them after reading DM.ini\n"

@@ -195,16 +195,16 @@ QString clsFile::LongPathName(const Probe& p) const
     return m_fileName.left(m_fileName.size() - entry.size());
 }
 
-clsFile::Disposal clsFile::dispose(bool (*operation)(const QString&, QString*))
+clsFile::Result clsFile::dispose(bool (*operation)(const QString&, QString*))
 {
     m_error.clear();
     if (!Enabled())
-        return Disposal::NothingThere;
-    return operation(m_fileName, &m_error) ? Disposal::Done : Disposal::Refused;
+        return Result::NothingThere;
+    return operation(m_fileName, &m_error) ? Result::Done : Result::Refused;
 }
 
-clsFile::Disposal clsFile::Trash() { return dispose(&moveToTrash); }
+clsFile::Result clsFile::Trash() { return dispose(&moveToTrash); }
 
-clsFile::Disposal clsFile::Delete() { return dispose(&deleteFile); }
+clsFile::Result clsFile::Delete() { return dispose(&deleteFile); }
 
 } // namespace dm

@@ -1,12 +1,21 @@
 #pragma once
 // A small object standing for one file named by a full path. Callers set
 // FileName, then read properties or call methods; nothing else carries over.
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
 #include <sys/stat.h>
 
 namespace dm {
+
+// FirstMove's refusal across file systems, and the title its box carries.
+inline constexpr const char16_t* kFirstMoveMessage = u"移動元と移動先のﾄﾞﾗｲﾌﾞは同じである必用があります";
+inline constexpr const char16_t* kFileClassTitle = u"ﾌｧｲﾙ制御ｸﾗｽﾗｲﾌﾞﾗﾘ";
+
+// A file time as the Japanese form the file object gives it, from local
+// time: "1999年7月4日 日曜日    9:5:3" (the weekday padded to 8).
+[[nodiscard]] QString FormatFileTime(const QDateTime& local);
 
 class clsFile {
 public:
@@ -44,14 +53,53 @@ public:
     [[nodiscard]] bool ReadOnly() const { return GetAttrBit(AttrReadOnly); }
     [[nodiscard]] bool setReadOnly(bool vNewValue) { return SetAttrBit(AttrReadOnly, vNewValue); }
 
-    // What Trash and Delete did. NothingThere: the file is not Enabled (gone,
-    // a folder, unreadable, a dangling link), so nothing was touched.
-    // Refused: the file stays where it was and errorString() says why.
-    enum class [[nodiscard]] Disposal { Done, NothingThere, Refused };
+    // What an operation did. NothingThere: the file is not Enabled (gone, a
+    // folder, unreadable, a dangling link), so nothing was touched. Refused:
+    // everything stays as it was and errorString() says why.
+    enum class [[nodiscard]] Result { Done, NothingThere, Refused };
+    using Disposal = Result;
     // Sends the file to the trash, or unlinks it for good. A symbolic link
     // goes as the link; its target is never touched.
-    [[nodiscard]] Disposal Trash();
-    [[nodiscard]] Disposal Delete();
+    [[nodiscard]] Result Trash();
+    [[nodiscard]] Result Delete();
+
+    // Copy and Move put the file into strToPath, or into it when it is a
+    // folder; Rename gives it exactly that path. None of them replaces an
+    // existing file. A link is moved or renamed as the link. FileName stays
+    // as it was.
+    [[nodiscard]] Result FileCopy(const QString& strToPath);
+    [[nodiscard]] Result Move(const QString& strToPath);
+    [[nodiscard]] Result Rename(const QString& strToPath);
+    // A plain move within one file system; to another one it is refused with
+    // kFirstMoveMessage as the error.
+    [[nodiscard]] Result FirstMove(const QString& strToPath);
+    // Opens the file with the desktop's program for it, or prints it (lp),
+    // without waiting.
+    [[nodiscard]] Result Execute();
+    [[nodiscard]] Result FilePrint();
+
+    // An ELF program or a DOS/Windows (MZ) executable.
+    [[nodiscard]] bool Executable() const;
+    // The path itself when something is there and it fits 511 bytes, else "".
+    [[nodiscard]] QString ShortPathName() const;
+    // Allocated bytes (low 32 bits, signed); -1 when the file cannot be
+    // looked at.
+    [[nodiscard]] std::int32_t CompressedSize() const;
+    // Local time in the Japanese form of FormatFileTime; "" when not Enabled,
+    // and the creation time "" where the file system keeps none.
+    [[nodiscard]] QString CreationTime() const;
+    [[nodiscard]] QString LastAccessTime() const;
+    [[nodiscard]] QString LastWriteTime() const;
+    [[nodiscard]] std::int32_t Links() const;
+
+    // From a Windows program's version resource; "" and the texts of code 0
+    // ("不明") for any other file.
+    [[nodiscard]] QString FileVersion() const;
+    [[nodiscard]] QString ProductVersion() const;
+    [[nodiscard]] QString FileType() const;
+    [[nodiscard]] QString FileSubtype() const;
+    [[nodiscard]] QString FileOS() const;
+    [[nodiscard]] QString BuildType() const;
 
     [[nodiscard]] QString Extension() const;
     [[nodiscard]] QString ShortFileName() const;
@@ -69,7 +117,9 @@ public:
 private:
     [[nodiscard]] bool GetAttrBit(std::uint16_t bit) const;
     [[nodiscard]] bool SetAttrBit(std::uint16_t bit, bool value);
-    [[nodiscard]] Disposal dispose(bool (*operation)(const QString&, QString*));
+    [[nodiscard]] Result dispose(bool (*operation)(const QString&, QString*));
+    [[nodiscard]] Result refuse(const QString& why);
+    [[nodiscard]] Result place(const QString& strToPath, bool intoFolder, bool acrossFileSystems);
 
     QString m_fileName;
     QString m_error;

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -75,6 +77,26 @@ TEST(Cli, VerifyExitStatus)
         const ProcessResult r = cli(QStringList{QStringLiteral("verify")} + c.args);
         EXPECT_EQ(r.exitCode, c.exit) << c.args.join(QLatin1Char(' ')).toStdString();
     }
+}
+
+TEST(Cli, InfoAnswersEveryMemberAlsoForAMissingPath)
+{
+    TempHome home;
+    const QString file = home.file(QStringLiteral("a.txt"));
+    writeFile(file, "abc");
+    const ProcessResult r = cli({QStringLiteral("info"), QStringLiteral("--json"), file, home.file(QStringLiteral("gone"))});
+    EXPECT_EQ(r.exitCode, 1);
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    const QJsonObject present = QJsonDocument::fromJson(lines[0]).object();
+    const QJsonObject missing = QJsonDocument::fromJson(lines[1]).object();
+    EXPECT_TRUE(lines[0].startsWith("{\"FileName\":") && lines[0].contains("\"LongPathName\""));
+    EXPECT_EQ(present.keys(), missing.keys());
+    EXPECT_EQ(present.value(QStringLiteral("Size")).toInt(), 3);
+    EXPECT_EQ(present.value(QStringLiteral("Extension")).toString(), QStringLiteral("TXT"));
+    EXPECT_EQ(missing.value(QStringLiteral("Size")).toInt(), -1);
+    EXPECT_TRUE(missing.value(QStringLiteral("Directory")).toBool());
+    EXPECT_EQ(missing.value(QStringLiteral("FileType")).toString(), QStringLiteral("不明"));
 }
 
 TEST(Cli, BadInvocationsFailCleanly)
