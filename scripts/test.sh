@@ -8,3 +8,5 @@ cmake --build build-test -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
+# The readers of untrusted bytes under libFuzzer, briefly.
+bash scripts/fuzz.sh 15
