@@ -112,6 +112,13 @@ std::uint16_t clsFile::attributes(const Probe& p) const
         struct stat dirSt {};
         readOnly = ::stat(folder.constData(), &dirSt) != 0 || (dirSt.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
             || ::access(folder.constData(), W_OK | X_OK) != 0;
+        // In a sticky folder (/tmp, shared folders) only the entry's owner,
+        // the folder's owner or root may remove it.
+        struct stat own {};
+        const uid_t me = ::geteuid();
+        if (!readOnly && (dirSt.st_mode & S_ISVTX) != 0 && me != 0 && dirSt.st_uid != me
+            && (::lstat(native.constData(), &own) != 0 || own.st_uid != me))
+            readOnly = true;
     }
     if (readOnly)
         attrs |= AttrReadOnly;
