@@ -100,6 +100,9 @@ void Battle::Victory(Roster& roster)
     if (m_options.dryRun) {
         m_report.newLevel = LevelForExperience(old.LevelStep, std::int64_t{old.Experience} + gain);
     } else if (growCharacterFile(old, gain)) {
+        // A file that cannot be grown (its folder or itself unwritable, a
+        // full disk) stays exactly as it was: the experience just announced
+        // is then lost, and the character keeps its level.
         m_report.characterFileGrown = true;
         if (LoadChara(old.FileName, Chara, CharaItem) == 0)
             m_report.newLevel = Chara.Level;

@@ -82,7 +82,9 @@ void printSummary(const BattleReport& r, const QString& charaName, const QString
         out(QStringLiteral("Experience gained: %1").arg(r.gain));
         out(QStringLiteral("Level: %1 -> %2").arg(r.oldLevel).arg(r.newLevel));
         if (!dryRun && !r.characterFileGrown)
-            out(QStringLiteral("The character file could not be grown (%1); it is unchanged.").arg(r.growError));
+            out(QStringLiteral("The character file could not be grown (%1): it is unchanged, and the experience "
+                               "gained is lost.")
+                    .arg(r.growError));
         break;
     case BattleOutcome::Defeat:
         out(QStringLiteral("%1 fell: its file %2 %3").arg(charaName, charaPath, dryRun ? verb : QStringLiteral("was ") + verb));
