@@ -8,11 +8,61 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
+#include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace dm {
+
+namespace {
+
+bool g_linkForNoReplace = false;
+
+// Temporary files are named after their target and the process writing
+// them, so a later run can tell a leftover of a killed process from the
+// work of a live one.
+QByteArray tempPrefix(const QByteArray& base) { return '.' + base + ".dustmaw-"; }
+
+void removeStaleTemps(const QByteArray& folder, const QByteArray& base)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr)
+        return;
+    const QByteArray prefix = tempPrefix(base);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix))
+            continue;
+        bool isNumber = false;
+        const pid_t pid = name.mid(prefix.size()).split('-').front().toInt(&isNumber);
+        if (isNumber && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// renameat2 without replacing; file systems that lack it (NFS, CIFS) get a
+// hard link, which fails on an existing name just the same, and the
+// temporary name goes afterwards.
+bool moveNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (!g_linkForNoReplace) {
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return false;
+    }
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    ::unlink(from.constData());
+    return true;
+}
+
+} // namespace
+
+void AtomicFile::setLinkForNoReplace(bool on) { g_linkForNoReplace = on; }
 
 AtomicFile::AtomicFile(QString path) : m_path(std::move(path)) {}
 
@@ -61,7 +111,8 @@ bool AtomicFile::open()
         return fail(m_path, errno);
     if ((dirSt.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         return fail(m_path, EACCES);
-    m_temp = folder + '.' + base + ".XXXXXX";
+    removeStaleTemps(folder, base);
+    m_temp = folder + tempPrefix(base) + QByteArray::number(::getpid()) + "-XXXXXX";
     m_end = 0;
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
     if (m_fd < 0) {
@@ -130,10 +181,9 @@ bool AtomicFile::commit(CommitMode mode)
     m_fd = -1;
     if (::close(fd) != 0)
         return fail(m_path, errno);
-    const int renamed = mode == NoReplace
-        ? ::renameat2(AT_FDCWD, m_temp.constData(), AT_FDCWD, m_target.constData(), RENAME_NOREPLACE)
-        : ::rename(m_temp.constData(), m_target.constData());
-    if (renamed != 0)
+    const bool placed = mode == NoReplace ? moveNoReplace(m_temp, m_target)
+                                          : ::rename(m_temp.constData(), m_target.constData()) == 0;
+    if (!placed)
         return fail(m_path, errno);
     m_temp.clear();
     // Make the rename itself durable.

@@ -2,7 +2,8 @@
 // Replaces a file the user keeps (a character file, DM.ini) so that at every
 // instant its path holds either the complete old contents or the complete new
 // ones: the new bytes go to a temporary file beside it, are flushed to disk and
-// renamed over the old file.
+// renamed over the old file. A temporary file a killed process left behind
+// is removed by the next write to the same path.
 #include <QByteArray>
 #include <QString>
 
@@ -34,6 +35,10 @@ public:
     void cancel();
 
     [[nodiscard]] const QString& errorString() const { return m_error; }
+
+    // NoReplace as on file systems without renameat2 (NFS, CIFS): a hard
+    // link to the new name. Always taken there; tests switch it on here.
+    static void setLinkForNoReplace(bool on);
 
 private:
     bool fail(const QString& what, int err);
