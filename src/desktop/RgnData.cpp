@@ -156,8 +156,13 @@ std::optional<RectList> ParseRgnData(const QByteArray& data)
         const std::int64_t top = longAt(data, at + 4);
         const std::int64_t right = longAt(data, at + 8);
         const std::int64_t bottom = longAt(data, at + 12);
-        // Empty rectangles add nothing; widths beyond int would overflow QRect.
-        if (right <= left || bottom <= top || right - left > INT32_MAX || bottom - top > INT32_MAX)
+        // Windows keeps region coordinates within 27 bits; beyond that a
+        // union of spans could no longer be measured in an int.
+        const auto outside = [](std::int64_t v) { return v < -kMaxRgnCoordinate || v > kMaxRgnCoordinate; };
+        if (outside(left) || outside(top) || outside(right) || outside(bottom))
+            return std::nullopt;
+        // Empty rectangles add nothing.
+        if (right <= left || bottom <= top)
             continue;
         rects.emplace_back(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
                            static_cast<int>(bottom - top));

@@ -19,6 +19,8 @@ inline constexpr int kMaxRgnRects = 4001;
 // Region data of this many bytes or more is too large to cache.
 inline constexpr int kRgnDataLimit = 64000;
 inline constexpr int kRgnHeaderSize = 32;
+// The largest coordinate region data may hold.
+inline constexpr int kMaxRgnCoordinate = (1 << 27) - 1;
 
 // One rectangle per run of pixels whose colour differs from pixel (0, 0),
 // row by row, left to right; no run carries over into the next row.
@@ -37,7 +39,8 @@ inline constexpr int kRgnHeaderSize = 32;
 [[nodiscard]] QByteArray RgnDataBytes(const RectList& canonical);
 // The rectangles of region data in canonical form; nullopt when the data
 // gives no region (short header, a count that is negative, above
-// kMaxRgnRects or not matched by the bytes that follow).
+// kMaxRgnRects or not matched by the bytes that follow, a coordinate beyond
+// kMaxRgnCoordinate).
 [[nodiscard]] std::optional<RectList> ParseRgnData(const QByteArray& data);
 
 } // namespace dm

@@ -139,7 +139,10 @@ INSTANTIATE_TEST_SUITE_P(Data, ParseRgn,
         ParseCase{"TrailingBytesIgnored", header(1) + longs({1, 1, 3, 2}) + "junk", rects({{1, 1, 3, 2}})},
         ParseCase{"UnorderedAndOverlappingAreUnited", header(2) + longs({0, 1, 4, 2, 0, 0, 4, 2}),
                   rects({{0, 0, 4, 2}})},
-        ParseCase{"NoRectangles", header(0), RectList{}}),
+        ParseCase{"NoRectangles", header(0), RectList{}},
+        // Found by fuzzing: two spans of 2^31 each would merge into a width
+        // no int holds.
+        ParseCase{"CoordinateBeyond27Bits", header(2) + longs({-(1 << 27), 0, 0, 1, 0, 0, 1 << 27, 1}), std::nullopt}),
     CaseName());
 
 } // namespace
