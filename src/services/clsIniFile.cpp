@@ -316,6 +316,13 @@ bool storable(const QString& section, const QString& key, const QString& value)
 {
     if (key.isEmpty() || hasLineBreakOrNul(section) || hasLineBreakOrNul(key) || hasLineBreakOrNul(value))
         return false;
+    // The file's names lose their blanks when read, the arguments only their
+    // spaces: a tab at either end could be written but never found again.
+    const auto blankEnds = [](const QString& name) {
+        return !name.isEmpty() && (isBlank(name.front().toLatin1()) || isBlank(name.back().toLatin1()));
+    };
+    if (blankEnds(section) || blankEnds(key))
+        return false;
     // "k=1=2" would be key "k"; ";k" a comment; "[k" a section header.
     if (key.contains(QLatin1Char('=')) || key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char('[')))
         return false;
