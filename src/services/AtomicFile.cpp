@@ -25,19 +25,24 @@ bool g_linkForNoReplace = false;
 // work of a live one.
 QByteArray tempPrefix(const QByteArray& base) { return '.' + base + ".dustmaw-"; }
 
-void removeStaleTemps(const QByteArray& folder, const QByteArray& base)
+// Removes the leftovers of killed writers from a folder: ".<name>.dustmaw-
+// <pid>-XXXXXX" whose process is gone, whatever file they were meant for.
+void removeStaleTemps(const QByteArray& folder)
 {
     DIR* dir = ::opendir(folder.constData());
     if (dir == nullptr)
         return;
-    const QByteArray prefix = tempPrefix(base);
+    const QByteArray marker = ".dustmaw-";
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
-        if (!name.startsWith(prefix))
+        const qsizetype at = name.lastIndexOf(marker);
+        if (!name.startsWith('.') || at <= 0)
             continue;
+        const QList<QByteArray> parts = name.mid(at + marker.size()).split('-');
         bool isNumber = false;
-        const pid_t pid = name.mid(prefix.size()).split('-').front().toInt(&isNumber);
-        if (isNumber && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+        const pid_t pid = parts.front().toInt(&isNumber);
+        if (parts.size() == 2 && parts.back().size() == 6 && isNumber && pid > 0 && ::kill(pid, 0) != 0
+            && errno == ESRCH)
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
     ::closedir(dir);
@@ -111,7 +116,7 @@ bool AtomicFile::open()
         return fail(m_path, errno);
     if ((dirSt.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         return fail(m_path, EACCES);
-    removeStaleTemps(folder, base);
+    removeStaleTemps(folder);
     m_temp = folder + tempPrefix(base) + QByteArray::number(::getpid()) + "-XXXXXX";
     m_end = 0;
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);

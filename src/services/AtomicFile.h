@@ -2,8 +2,8 @@
 // Replaces a file the user keeps (a character file, DM.ini) so that at every
 // instant its path holds either the complete old contents or the complete new
 // ones: the new bytes go to a temporary file beside it, are flushed to disk and
-// renamed over the old file. A temporary file a killed process left behind
-// is removed by the next write to the same path.
+// renamed over the old file. Temporary files a killed process left behind
+// are removed by the next write into the same folder.
 #include <QByteArray>
 #include <QString>
 
