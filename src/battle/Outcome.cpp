@@ -4,9 +4,6 @@
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "services/Settings.h"
-#include "services/AtomicFile.h"
-
-#include <QFile>
 
 namespace dm {
 
@@ -28,60 +25,9 @@ void Battle::DisposeFile(const QString& path)
     m_report.disposals.push_back({path, result, file.errorString()});
 }
 
-namespace {
-
-// Copies the next `bytes` bytes of `in` to `out`.
-bool copyBytes(QFile& in, AtomicFile& out, qint64 bytes)
-{
-    while (bytes > 0) {
-        const QByteArray chunk = in.read(std::min<qint64>(bytes, 1 << 20));
-        if (chunk.isEmpty() || !out.write(chunk))
-            return false;
-        bytes -= chunk.size();
-    }
-    return true;
-}
-
-} // namespace
-
 bool Battle::growCharacterFile(const CharaRecord& chara, std::int32_t gain)
 {
-    // The grown file is written aside and renamed over the old one, so the
-    // path holds the old valid file or the new valid file at every instant.
-    // The gain is written in full, however large: the experience was earned.
-    QFile in(chara.FileName);
-    if (!in.open(QIODevice::ReadOnly)) {
-        m_report.growError = in.errorString();
-        return false;
-    }
-    const qint64 oldSize = in.size();
-    const qint64 growAt = chara.Experience;
-    const qint64 grown = std::max(oldSize, growAt + gain);
-    if (grown > INT32_MAX) {
-        m_report.growError = QStringLiteral("the character file would pass 2 GiB");
-        return false;
-    }
-
-    QByteArray filler(gain, '\0');
-    for (char& c : filler)
-        c = FillerByte();
-    const QByteArray header = CheckHeader(static_cast<std::int32_t>(grown));
-
-    AtomicFile out(chara.FileName);
-    // The filler goes right after the experience the battle started with,
-    // then the header is stamped over the first bytes.
-    bool ok = out.open() && copyBytes(in, out, std::min(growAt, oldSize));
-    if (ok && oldSize < growAt)
-        ok = out.write(QByteArray(growAt - oldSize, '\0'));
-    ok = ok && out.write(filler);
-    if (ok && oldSize > growAt + gain)
-        ok = in.seek(growAt + gain) && copyBytes(in, out, oldSize - growAt - gain);
-    ok = ok && out.writeAt(0, header) && out.commit();
-    if (!ok) {
-        m_report.growError = out.errorString().isEmpty() ? in.errorString() : out.errorString();
-        return false;
-    }
-    return true;
+    return GrowCharacterFile(chara.FileName, chara.Experience, gain, &m_report.growError);
 }
 
 void Battle::Victory(Roster& roster)

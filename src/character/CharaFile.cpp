@@ -129,4 +129,59 @@ bool CheckCharaFile(const QString& path)
     return StoredCheckValue(path) == CheckSum(size);
 }
 
+namespace {
+
+// Copies the next `bytes` bytes of `in` to `out`.
+bool copyBytes(QFile& in, AtomicFile& out, qint64 bytes)
+{
+    while (bytes > 0) {
+        const QByteArray chunk = in.read(std::min<qint64>(bytes, 1 << 20));
+        if (chunk.isEmpty() || !out.write(chunk))
+            return false;
+        bytes -= chunk.size();
+    }
+    return true;
+}
+
+} // namespace
+
+bool GrowCharacterFile(const QString& path, std::int32_t growAt, std::int32_t gain, QString* error)
+{
+    // The grown file is written aside and renamed over the old one, so the
+    // path holds the old valid file or the new valid file at every instant.
+    // The gain is written in full, however large: the experience was earned.
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = in.errorString();
+        return false;
+    }
+    const qint64 oldSize = in.size();
+    const qint64 grown = std::max(oldSize, qint64{growAt} + gain);
+    if (grown > INT32_MAX) {
+        *error = QStringLiteral("the character file would pass 2 GiB");
+        return false;
+    }
+
+    QByteArray filler(gain, '\0');
+    for (char& c : filler)
+        c = FillerByte();
+    const QByteArray header = CheckHeader(static_cast<std::int32_t>(grown));
+
+    AtomicFile out(path);
+    // The filler goes right after the experience the battle started with,
+    // then the header is stamped over the first bytes.
+    bool ok = out.open() && copyBytes(in, out, std::min<qint64>(growAt, oldSize));
+    if (ok && oldSize < growAt)
+        ok = out.write(QByteArray(growAt - oldSize, '\0'));
+    ok = ok && out.write(filler);
+    if (ok && oldSize > qint64{growAt} + gain)
+        ok = in.seek(qint64{growAt} + gain) && copyBytes(in, out, oldSize - growAt - gain);
+    ok = ok && out.writeAt(0, header) && out.commit();
+    if (!ok) {
+        *error = out.errorString().isEmpty() ? in.errorString() : out.errorString();
+        return false;
+    }
+    return true;
+}
+
 } // namespace dm

@@ -23,6 +23,11 @@ namespace dm {
 // false (and the file unchanged) when it cannot be written.
 [[nodiscard]] bool WriteCheckSum(const QString& path, QString* error = nullptr);
 
+// Appends `gain` filler bytes after the first `growAt` bytes (the experience
+// the character had) and re-stamps the check header, written aside and
+// renamed. False, with the reason, when it cannot: the file stays as it was.
+[[nodiscard]] bool GrowCharacterFile(const QString& path, std::int32_t growAt, std::int32_t gain, QString* error);
+
 // True when the file's check header matches its current size.
 [[nodiscard]] bool CheckCharaFile(const QString& path);
 

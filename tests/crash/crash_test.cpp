@@ -77,6 +77,23 @@ TEST(KilledWrites, SettingsKeepEveryHandAddedKey)
         });
 }
 
+TEST(KilledWrites, GrownCharacterHasTheOldOrTheNewSize)
+{
+    test::TempHome home;
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    test::writeFile(hero, CheckHeader(1000) + QByteArray(990, 'h'));
+    killRepeatedly(
+        [&hero](int) {
+            QString error;
+            std::ignore = GrowCharacterFile(hero, static_cast<std::int32_t>(QFileInfo(hero).size()), 7, &error);
+        },
+        [&] {
+            const qint64 size = QFileInfo(hero).size();
+            ASSERT_EQ((size - 1000) % 7, 0) << size;
+            ASSERT_TRUE(CheckCharaFile(hero)) << size;
+        });
+}
+
 TEST(KilledWrites, NewCharacterIsAbsentOrComplete)
 {
     test::TempHome home;
