@@ -6,6 +6,7 @@
 #include "character/CharaRecord.h"
 #include "services/clsFile.h"
 
+#include <QMimeData>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,10 @@
 #include <vector>
 
 namespace dm {
+
+// The local files a drop carries, in its order (other URLs are no files);
+// nullopt when it carries no file list at all.
+[[nodiscard]] std::optional<QStringList> DroppedPaths(const QMimeData& data);
 
 // Full path of the running battle's log; empty while logging is off.
 extern QString LogPath;

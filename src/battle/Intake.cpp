@@ -5,8 +5,10 @@
 #include "services/Settings.h"
 #include "services/HomeFolder.h"
 
+#include <QDir>
 #include <QSet>
 #include <QTime>
+#include <QUrl>
 
 #include <limits>
 
@@ -16,6 +18,22 @@ namespace {
 // The battle counts combatants in 16 bits.
 constexpr qsizetype kMaxEnemies = std::numeric_limits<std::int16_t>::max();
 } // namespace
+
+std::optional<QStringList> DroppedPaths(const QMimeData& data)
+{
+    if (!data.hasUrls())
+        return std::nullopt;
+    QStringList paths;
+    const QList<QUrl> urls = data.urls();
+    for (const QUrl& url : urls) {
+        // Only plain absolute paths: "file:a.txt" would name a file in the
+        // program's working folder, "/a/../b" another entry than it shows.
+        const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+        if (path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path)
+            paths << path;
+    }
+    return paths;
+}
 
 std::optional<CharaRecord> Battle::AddEnemy(const QString& path)
 {

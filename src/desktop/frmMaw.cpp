@@ -22,7 +22,6 @@
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
-#include <QUrl>
 #include <QWindow>
 
 #include <sys/stat.h>
@@ -36,21 +35,6 @@
 namespace dm {
 
 namespace {
-
-// The paths of a drop's local files in the drop's order; nullopt when the
-// drop carries no file list at all.
-std::optional<QStringList> droppedPaths(const QMimeData& data)
-{
-    if (!data.hasUrls())
-        return std::nullopt;
-    QStringList paths;
-    const QList<QUrl> urls = data.urls();
-    for (const QUrl& url : urls) {
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    }
-    return paths;
-}
 
 // The cache as stored, or nullopt when it is not a readable regular file.
 // Never more is read than the largest valid cache holds.
@@ -383,7 +367,7 @@ void frmMaw::dragMoveEvent(QDragMoveEvent* event)
 
 void frmMaw::dropEvent(QDropEvent* event)
 {
-    std::optional<QStringList> paths = droppedPaths(*event->mimeData());
+    std::optional<QStringList> paths = DroppedPaths(*event->mimeData());
     event->setDropAction(Qt::CopyAction);
     event->accept();
     if (Busy()) {

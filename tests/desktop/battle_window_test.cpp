@@ -229,6 +229,13 @@ INSTANTIATE_TEST_SUITE_P(Drops, QuietDrop,
                       return files({d + QStringLiteral("/folder"), d + QStringLiteral("/gone.txt")});
                   },
                   true, 0, {}},
+        // Found by fuzzing: such URLs name other files than they show.
+        QuietCase{"RelativeAndUncleanFileUrls",
+                  [](const QString& d) {
+                      test::writeFile(d + QStringLiteral("/b.txt"), "b");
+                      return files({QStringLiteral("file:b.txt"), d + QStringLiteral("/folder/../b.txt")});
+                  },
+                  true, 0, {}},
         QuietCase{"NoCharacter", [](const QString& d) { return files({d + QStringLiteral("/folder")}); }, false, 1,
                   {{QStringLiteral("Dustmaw"), QStringLiteral("キャラが未設定です")}}}),
     CaseName());
