@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-15}"
 CXX=clang++ CC=clang cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUSTMAW_FUZZ=ON \
   -DDUSTMAW_SANITIZE=ON -DDUSTMAW_TESTS=OFF -DDUSTMAW_BENCH=OFF >/dev/null
-targets=(pe ini chara rgn)
+targets=(pe ini chara rgn drop)
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
