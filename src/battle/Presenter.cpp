@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <cmath>
+
 namespace dm {
 
 QString LogPath;
@@ -29,7 +31,7 @@ Battle::Battle(BattleView& view, BattleOptions options) : m_view(view), m_option
 void Battle::ShowMessage(const QString& text, float wait, std::int32_t left)
 {
     const double seconds = wait == 0.0F ? static_cast<double>(MsgWait) : static_cast<double>(wait);
-    const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0 + 0.5), Qt::PreciseTimer);
+    const QDeadlineTimer deadline(std::llround(seconds * 1000.0), Qt::PreciseTimer);
 
     m_view.SetMessageText(text);
     if (m_view.IsMinimized()) {

@@ -31,7 +31,7 @@ public:
             return;
         }
         if (*m_wait > 0)
-            QThread::msleep(static_cast<unsigned long>(*m_wait * 1000.0 + 0.5));
+            QThread::msleep(static_cast<unsigned long>(std::lround(*m_wait * 1000.0)));
     }
 
 private:

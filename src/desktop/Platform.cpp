@@ -61,9 +61,10 @@ QImage Picture(const char* name)
     // Width, height, colours, characters per pixel: the array must hold the
     // colours and every row, or the parser would read past it.
     const QList<QByteArray> header = lines.empty() ? QList<QByteArray>() : lines.front().simplified().split(' ');
-    if (header.size() < 4 || lines.size() < static_cast<size_t>(1 + header[1].toInt() + header[2].toInt()))
+    if (header.size() < 4 || static_cast<qsizetype>(lines.size()) < 1 + qsizetype{header[1].toInt()} + header[2].toInt())
         return {};
     std::vector<const char*> array;
+    array.reserve(lines.size());
     for (const QByteArray& line : lines)
         array.push_back(line.constData());
     return QImage(array.data());

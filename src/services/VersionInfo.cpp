@@ -77,9 +77,11 @@ private:
         // PE32 and PE32+ keep the data directories at different places.
         const std::uint16_t magic = u16(*opt, 0);
         const qsizetype countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : -1;
-        if (countAt < 0 || opt->size() < countAt + 4 || u32(*opt, countAt) < 3 || opt->size() < countAt + 4 + 3 * 8)
+        // The count, then directory entries of 8 bytes; the resources' is the third.
+        constexpr qsizetype kEntry = 8;
+        if (countAt < 0 || opt->size() < countAt + 4 || u32(*opt, countAt) < 3 || opt->size() < countAt + 4 + 3 * kEntry)
             return false;
-        m_resourceRva = u32(*opt, countAt + 4 + 2 * 8);
+        m_resourceRva = u32(*opt, countAt + 4 + 2 * kEntry);
         if (m_resourceRva == 0)
             return false;
         const std::optional<QByteArray> table = readAt(pe + 24 + optionalSize, std::uint64_t{sections} * 40);
@@ -152,7 +154,7 @@ private:
             return std::nullopt;
         std::array<std::uint32_t, 13> f{};
         for (size_t i = 0; i < f.size(); ++i)
-            f[i] = u32(*b, static_cast<qsizetype>(kValueAt + 4 * i));
+            f[i] = u32(*b, qsizetype{kValueAt} + 4 * static_cast<qsizetype>(i));
         if (f[0] != kFixedFileInfoSignature)
             return std::nullopt;
         return FixedFileInfo{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11], f[12]};

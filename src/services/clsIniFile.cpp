@@ -331,7 +331,7 @@ bool storable(const QString& section, const QString& key, const QString& value)
 
 // The platform's list buffer: entries and one more NUL; a list too long for
 // it loses its end, the last entry cut short and followed by two NULs.
-QString fitListBuffer(QByteArray list)
+QString fitListBuffer(const QByteArray& list)
 {
     if (list.size() + 1 <= kListBufferSize)
         return QString::fromUtf8(list + '\0');
@@ -365,7 +365,7 @@ std::int32_t clsIniFile::mEmnumSection(QStringList& astrSections) const
             list += l.name.toByteArray() + '\0';
         return list.size() < kListBufferSize;
     });
-    return SplitNulList(fitListBuffer(std::move(list)), astrSections);
+    return SplitNulList(fitListBuffer(list), astrSections);
 }
 
 std::int32_t clsIniFile::mEnumSectionString(QStringList& astrLines) const
@@ -386,7 +386,7 @@ std::int32_t clsIniFile::mEnumSectionString(QStringList& astrLines) const
         }
         return list.size() < kListBufferSize;
     });
-    return SplitNulList(fitListBuffer(std::move(list)), astrLines);
+    return SplitNulList(fitListBuffer(list), astrLines);
 }
 
 bool clsIniFile::mSetString(const QString& strKey, const QString& strValue) const
