@@ -9,4 +9,6 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
 # The readers of untrusted bytes under libFuzzer, briefly.
-bash scripts/fuzz.sh 15
+bash scripts/fuzz.sh 10
+# The project's own code under clang-tidy.
+bash scripts/tidy.sh build-test
