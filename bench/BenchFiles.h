@@ -16,7 +16,8 @@ namespace dm::bench {
 
 inline QStringList makeFiles(const QTemporaryDir& dir, int count, unsigned seed = 1)
 {
-    static const char* const stems[] = {"report", "IMG_", "メモ", "backup", "a", "", "données", "very-long-file-name-of-a-download"};
+    static const char* const stems[]
+        = {"report", "IMG_", "メモ", "backup", "a", "", "données", "very-long-file-name-of-a-download"};
     static const char* const exts[] = {"", ".txt", ".jpg", ".tar.gz", ".HTML", ".dmf", ".c", ".ABCDE"};
     std::mt19937 gen(seed);
     std::uniform_int_distribution<int> stem(0, 7), ext(0, 7);
@@ -24,7 +25,8 @@ inline QStringList makeFiles(const QTemporaryDir& dir, int count, unsigned seed 
     QStringList paths;
     paths.reserve(count);
     for (int i = 0; i < count; ++i) {
-        const QString name = QString::fromUtf8(stems[stem(gen)]) + QString::number(i) + QString::fromUtf8(exts[ext(gen)]);
+        const QString name
+            = QString::fromUtf8(stems[stem(gen)]) + QString::number(i) + QString::fromUtf8(exts[ext(gen)]);
         const QString path = dir.filePath(name);
         const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)

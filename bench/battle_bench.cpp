@@ -48,7 +48,7 @@ private:
 
 double cpuSeconds()
 {
-    rusage u {};
+    rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
         + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
@@ -124,8 +124,8 @@ int main(int argc, char** argv)
         }
     });
     const double cpu = cpuSeconds() - cpu0;
-    std::printf("paced battle:       %ld messages in %.1f s wall, %.3f s processor (%.3f%% of wall)\n",
-                timed.messages, wall, cpu, 100.0 * cpu / wall);
+    std::printf("paced battle:       %ld messages in %.1f s wall, %.3f s processor (%.3f%% of wall)\n", timed.messages,
+                wall, cpu, 100.0 * cpu / wall);
     std::printf("(checksum %ld)\n", sink);
     return 0;
 }

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The value is the input's first bytes, short enough never to be cut,
     // between brackets: blanks and quotes around a value are not read back.
     const QString value = QLatin1Char('<')
-        + QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(std::min<std::size_t>(size, 40)))
+        + QString::fromUtf8(reinterpret_cast<const char*>(data),
+                            static_cast<qsizetype>(std::min<std::size_t>(size, 40)))
         + QLatin1Char('>');
     ini.setpSection(sections.isEmpty() ? QStringLiteral("Fuzz") : sections.front());
     if (ini.mSetString(QStringLiteral("FuzzKey"), value)) {

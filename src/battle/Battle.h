@@ -56,9 +56,9 @@ struct BattleReport {
 };
 
 enum class DropResult {
-    Busy,            // a battle runs: beeped
-    NoCharacter,     // no character: told so
-    NoFiles,         // the drop carried no file list
+    Busy, // a battle runs: beeped
+    NoCharacter, // no character: told so
+    NoFiles, // the drop carried no file list
     NothingAccepted, // no acceptable file
     Fought,
 };

@@ -57,8 +57,7 @@ std::int16_t chooseTarget(const Roster& roster, const std::vector<bool>& beaten,
             }
         }
         break;
-    default:
-        break;
+    default: break;
     }
     if (t == 0) {
         for (std::int16_t k = 1; k <= n; ++k) {

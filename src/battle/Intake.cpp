@@ -111,10 +111,9 @@ DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
     if (roster.size() < 2)
         return DropResult::NothingAccepted;
 
-    LogPath = Log == 1
-        ? HomeFolder() + QLatin1Char('/') + Chara.Name + QLatin1Char('_')
+    LogPath = Log == 1 ? HomeFolder() + QLatin1Char('/') + Chara.Name + QLatin1Char('_')
             + QTime::currentTime().toString(QStringLiteral("HHmmss")) + QStringLiteral(".Log")
-        : QString();
+                       : QString();
     m_view.ShowEntryWindow();
     m_view.ProcessEvents();
     Idle = kFalse;

@@ -12,7 +12,8 @@ void Battle::DisposeFile(const QString& path)
     clsFile& file = FileObj();
     file.setFileName(path);
     if (m_options.dryRun) {
-        m_report.disposals.push_back({path, file.Enabled() ? clsFile::Disposal::Done : clsFile::Disposal::NothingThere, {}});
+        m_report.disposals.push_back(
+            {path, file.Enabled() ? clsFile::Disposal::Done : clsFile::Disposal::NothingThere, {}});
         return;
     }
     clsFile::Disposal result;

@@ -48,10 +48,7 @@ QByteArray CheckHeader(std::int32_t size)
     return header;
 }
 
-char FillerByte()
-{
-    return static_cast<char>(roundToInt<int>(static_cast<double>(Rnd()) * 140.0 + 32.0));
-}
+char FillerByte() { return static_cast<char>(roundToInt<int>(static_cast<double>(Rnd()) * 140.0 + 32.0)); }
 
 bool WriteCheckSum(const QString& path, QString* error)
 {

@@ -8,11 +8,11 @@
 namespace dm {
 
 struct ParamText {
-    QString name;       // " " + name
-    QString tribe;      // " " + tribe
-    QString level;      // level + " "
-    QString vitarity;   // "134/134 "
-    QString strength;   // "52(15%) "
+    QString name; // " " + name
+    QString tribe; // " " + tribe
+    QString level; // level + " "
+    QString vitarity; // "134/134 "
+    QString strength; // "52(15%) "
     QString defense;
     QString agility;
     QString luck;

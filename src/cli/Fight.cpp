@@ -68,12 +68,8 @@ void printSummary(const BattleReport& r, const QString& charaName, const QString
             ++done;
             out(QStringLiteral("  %1: %2").arg(verb, d.path));
             break;
-        case clsFile::Disposal::NothingThere:
-            out(QStringLiteral("  already gone: %1").arg(d.path));
-            break;
-        case clsFile::Disposal::Refused:
-            out(QStringLiteral("  left in place (%1): %2").arg(d.error, d.path));
-            break;
+        case clsFile::Disposal::NothingThere: out(QStringLiteral("  already gone: %1").arg(d.path)); break;
+        case clsFile::Disposal::Refused: out(QStringLiteral("  left in place (%1): %2").arg(d.error, d.path)); break;
         }
     }
     out(QStringLiteral("Files %1: %2").arg(verb).arg(done));
@@ -87,13 +83,13 @@ void printSummary(const BattleReport& r, const QString& charaName, const QString
                     .arg(r.growError));
         break;
     case BattleOutcome::Defeat:
-        out(QStringLiteral("%1 fell: its file %2 %3").arg(charaName, charaPath, dryRun ? verb : QStringLiteral("was ") + verb));
+        out(QStringLiteral("%1 fell: its file %2 %3")
+                .arg(charaName, charaPath, dryRun ? verb : QStringLiteral("was ") + verb));
         break;
     case BattleOutcome::Stalemate:
         out(QStringLiteral("Nobody can act (every Agility is 0): no winner, nothing disposed of."));
         break;
-    case BattleOutcome::NotFought:
-        break;
+    case BattleOutcome::NotFought: break;
     }
 }
 
@@ -172,9 +168,11 @@ int runFight(const QStringList& args)
             const bool isOrder = a == QLatin1String("--order");
             const auto n = v ? wholeNumber(*v, 0, isStyle ? 2 : isOrder ? 4 : 4294967295LL) : std::nullopt;
             if (!n)
-                return usageError(QStringLiteral("fight: %1 takes %2").arg(a, isStyle ? QStringLiteral("0, 1 or 2")
-                                                                           : isOrder ? QStringLiteral("0 to 4")
-                                                                                     : QStringLiteral("a whole number 0 to 4294967295")));
+                return usageError(QStringLiteral("fight: %1 takes %2")
+                                      .arg(a,
+                                           isStyle       ? QStringLiteral("0, 1 or 2")
+                                               : isOrder ? QStringLiteral("0 to 4")
+                                                         : QStringLiteral("a whole number 0 to 4294967295")));
             (isStyle ? style : isOrder ? order : seed) = n;
         } else if (a == QLatin1String("--wait")) {
             const std::optional<QString> v = value();
@@ -214,7 +212,8 @@ int runFight(const QStringList& args)
         DeadAfter = *deadAfter;
     if (log)
         Log = 1;
-    Randomize(seed ? static_cast<std::uint32_t>(*seed) : static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch()));
+    Randomize(seed ? static_cast<std::uint32_t>(*seed)
+                   : static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch()));
 
     CharaPath = absolutePath(*chara);
     if (LoadChara(CharaPath, Chara, CharaItem) != 0) {
@@ -231,16 +230,14 @@ int runFight(const QStringList& args)
     TerminalView view(wait);
     Battle battle(view, {dryRun});
     switch (battle.Form_OLEDragDrop(absolute)) {
-    case DropResult::Fought:
-        break;
+    case DropResult::Fought: break;
     case DropResult::NothingAccepted:
     case DropResult::NoFiles:
         err(QStringLiteral("dustmaw-cli: nothing acceptable to fight (folders, hidden, read-only, system, "
                            "missing and unreadable files are left alone, and so is the character's own file)"));
         return ExitFailure;
     case DropResult::Busy:
-    case DropResult::NoCharacter:
-        return ExitFailure;
+    case DropResult::NoCharacter: return ExitFailure;
     }
     if (dryRun)
         out(QStringLiteral("(dry run: nothing was removed and the character file is unchanged)"));
@@ -248,12 +245,9 @@ int runFight(const QStringList& args)
     if (Log == 1)
         out(QStringLiteral("Log: %1").arg(LogPath));
     switch (battle.report().outcome) {
-    case BattleOutcome::Victory:
-        return ExitOk;
-    case BattleOutcome::Defeat:
-        return 2;
-    default:
-        return 3;
+    case BattleOutcome::Victory: return ExitOk;
+    case BattleOutcome::Defeat: return 2;
+    default: return 3;
     }
 }
 

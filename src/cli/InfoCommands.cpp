@@ -115,10 +115,10 @@ int runFile(const QStringList& args)
         Op withDestination;
         clsFile::Result (clsFile::*alone)();
     } kOperations[] = {
-        {"copy", &clsFile::FileCopy, nullptr},   {"move", &clsFile::Move, nullptr},
-        {"rename", &clsFile::Rename, nullptr},   {"firstmove", &clsFile::FirstMove, nullptr},
-        {"open", nullptr, &clsFile::Execute},    {"print", nullptr, &clsFile::FilePrint},
-        {"trash", nullptr, &clsFile::Trash},     {"delete", nullptr, &clsFile::Delete},
+        {"copy", &clsFile::FileCopy, nullptr}, {"move", &clsFile::Move, nullptr},
+        {"rename", &clsFile::Rename, nullptr}, {"firstmove", &clsFile::FirstMove, nullptr},
+        {"open", nullptr, &clsFile::Execute},  {"print", nullptr, &clsFile::FilePrint},
+        {"trash", nullptr, &clsFile::Trash},   {"delete", nullptr, &clsFile::Delete},
     };
     if (args.isEmpty())
         return usageError(QStringLiteral("file: no operation given"));
@@ -127,15 +127,15 @@ int runFile(const QStringList& args)
             continue;
         const qsizetype wanted = op.withDestination != nullptr ? 3 : 2;
         if (args.size() != wanted)
-            return usageError(QStringLiteral("file %1: give %2").arg(args[0], wanted == 3 ? QStringLiteral("PATH and DEST")
-                                                                                     : QStringLiteral("one PATH")));
+            return usageError(
+                QStringLiteral("file %1: give %2")
+                    .arg(args[0], wanted == 3 ? QStringLiteral("PATH and DEST") : QStringLiteral("one PATH")));
         clsFile file;
         file.setFileName(absolutePath(args[1]));
-        const clsFile::Result r =
-            op.withDestination != nullptr ? (file.*op.withDestination)(absolutePath(args[2])) : (file.*op.alone)();
+        const clsFile::Result r
+            = op.withDestination != nullptr ? (file.*op.withDestination)(absolutePath(args[2])) : (file.*op.alone)();
         switch (r) {
-        case clsFile::Result::Done:
-            return ExitOk;
+        case clsFile::Result::Done: return ExitOk;
         case clsFile::Result::NothingThere:
             err(QStringLiteral("dustmaw-cli: %1: %2").arg(args[1], refusalReason(file.FileName())));
             return ExitFailure;

@@ -165,7 +165,8 @@ void printHelp()
 {
     dm::cli::out(QStringLiteral("Usage: dustmaw-cli COMMAND [OPTIONS] [ARGS]\n\nCommands:"));
     for (const Command& c : kCommands)
-        dm::cli::out(QStringLiteral("  %1  %2").arg(QString::fromLatin1(c.name), -10).arg(QString::fromLatin1(c.summary)));
+        dm::cli::out(
+            QStringLiteral("  %1  %2").arg(QString::fromLatin1(c.name), -10).arg(QString::fromLatin1(c.summary)));
     dm::cli::out(QStringLiteral("\n'dustmaw-cli COMMAND --help' explains a command; --version shows the version."));
 }
 

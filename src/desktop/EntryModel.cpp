@@ -101,16 +101,13 @@ QVariant EntryModel::data(const QModelIndex& index, int role) const
         return {};
     const Row& row = m_rows[static_cast<size_t>(index.row())];
     switch (role) {
-    case Qt::DisplayRole:
-        return cellText(row, index.column());
+    case Qt::DisplayRole: return cellText(row, index.column());
     case Qt::DecorationRole:
         if (index.column() == 0 && !row.icon.isEmpty())
             return m_images.value(row.icon);
         return {};
-    case Qt::TextAlignmentRole:
-        return column(index.column()).alignment.toInt();
-    default:
-        return {};
+    case Qt::TextAlignmentRole: return column(index.column()).alignment.toInt();
+    default: return {};
     }
 }
 

@@ -61,7 +61,8 @@ QImage Picture(const char* name)
     // Width, height, colours, characters per pixel: the array must hold the
     // colours and every row, or the parser would read past it.
     const QList<QByteArray> header = lines.empty() ? QList<QByteArray>() : lines.front().simplified().split(' ');
-    if (header.size() < 4 || static_cast<qsizetype>(lines.size()) < 1 + qsizetype{header[1].toInt()} + header[2].toInt())
+    if (header.size() < 4
+        || static_cast<qsizetype>(lines.size()) < 1 + qsizetype{header[1].toInt()} + header[2].toInt())
         return {};
     std::vector<const char*> array;
     array.reserve(lines.size());
@@ -73,11 +74,12 @@ QImage Picture(const char* name)
 QFont JapaneseFont(bool proportional, qreal points)
 {
     QFont font;
-    font.setFamilies(proportional
-        ? QStringList{QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
-                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("sans-serif")}
-        : QStringList{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"),
-                      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("monospace")});
+    font.setFamilies(
+        proportional
+            ? QStringList{QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
+                          QStringLiteral("Noto Sans CJK JP"), QStringLiteral("sans-serif")}
+            : QStringList{QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"),
+                          QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("monospace")});
     font.setPointSizeF(points);
     return font;
 }
@@ -153,7 +155,8 @@ void SkipTaskbar(QWidget& window)
         return;
     const auto id = static_cast<xcb_window_t>(window.winId());
     const xcb_atom_t state = internAtom(c, "_NET_WM_STATE");
-    const xcb_atom_t wanted[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    const xcb_atom_t wanted[]
+        = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
     if (state == XCB_ATOM_NONE)
         return;
 

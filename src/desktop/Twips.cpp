@@ -29,10 +29,7 @@ double TwipsPerPixelY() { return twipsPerPixel(&QScreen::logicalDotsPerInchY); }
 int PixelsFromTwipsX(double twips) { return roundToInt<int>(twips / TwipsPerPixelX()); }
 int PixelsFromTwipsY(double twips) { return roundToInt<int>(twips / TwipsPerPixelY()); }
 
-QPointF TwipsFromPixels(const QPoint& pixels)
-{
-    return {pixels.x() * TwipsPerPixelX(), pixels.y() * TwipsPerPixelY()};
-}
+QPointF TwipsFromPixels(const QPoint& pixels) { return {pixels.x() * TwipsPerPixelX(), pixels.y() * TwipsPerPixelY()}; }
 
 QRect PixelsFromTwips(int left, int top, int width, int height)
 {

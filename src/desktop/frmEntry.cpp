@@ -33,7 +33,10 @@ QString caption() { return QStringLiteral("Entry"); }
 } // namespace
 
 frmEntry::frmEntry(QWidget* owner)
-    : m_owner(owner), m_model(new EntryModel(this)), m_list(new QTreeView(this)), m_vitarity(new QLabel(this)),
+    : m_owner(owner),
+      m_model(new EntryModel(this)),
+      m_list(new QTreeView(this)),
+      m_vitarity(new QLabel(this)),
       m_message(new QLabel(this))
 {
     setWindowTitle(caption());
@@ -114,8 +117,8 @@ void frmEntry::SelectEntryRow(const CharaRecord& record, bool selected)
         return;
     QItemSelectionModel* selection = m_list->selectionModel();
     const QModelIndex index = m_model->index(row, 0);
-    QItemSelectionModel::SelectionFlags flags = selected ? QItemSelectionModel::ClearAndSelect
-                                                         : QItemSelectionModel::Deselect;
+    QItemSelectionModel::SelectionFlags flags
+        = selected ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::Deselect;
     if (m_list->selectionBehavior() == QAbstractItemView::SelectRows)
         flags |= QItemSelectionModel::Rows;
     selection->select(index, flags);

@@ -38,8 +38,8 @@ constexpr struct {
     const char* caption;
     int value;
 } kRows[] = {
-    {"Tribe :", 0},  {"Level :", 1},  {"Vitarity :", 2},   {"Strength :", 3},   {"Defense :", 4},
-    {"Agility :", 5}, {"Luck :", 6}, {"Experience :", 7}, {"Next Level :", 9}, {"Item :", 8},
+    {"Tribe :", 0},   {"Level :", 1}, {"Vitarity :", 2},   {"Strength :", 3},   {"Defense :", 4},
+    {"Agility :", 5}, {"Luck :", 6},  {"Experience :", 7}, {"Next Level :", 9}, {"Item :", 8},
 };
 
 QLabel* caption(QWidget* parent, const char* text, int top)
@@ -69,8 +69,12 @@ void showSheet()
 } // namespace
 
 frmParam::frmParam(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      fraName(new QFrame(this)), txtName(new QLineEdit(fraName)), cmdExecute(new QPushButton(this)),
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                  | Qt::MSWindowsFixedSizeDialogHint),
+      fraName(new QFrame(this)),
+      txtName(new QLineEdit(fraName)),
+      cmdExecute(new QPushButton(this)),
       cmdCancel(new QPushButton(this))
 {
     setWindowTitle(QStringLiteral("Parameter"));
@@ -119,13 +123,13 @@ void frmParam::Form_Load()
     case 2:
         SheetPath = CharaPath;
         if (!usableCharaFile(SheetPath) || LoadChara(SheetPath, SheetChara, SheetItem) != 0) {
-            MsgBox(this, QStringLiteral("不正なファイルでごわス!"), QStringLiteral("読み込みエラー"), QMessageBox::Critical);
+            MsgBox(this, QStringLiteral("不正なファイルでごわス!"), QStringLiteral("読み込みエラー"),
+                   QMessageBox::Critical);
             SheetPath.clear();
             cmdExecute->setEnabled(false);
         }
         break;
-    default:
-        break;
+    default: break;
     }
     if (!SheetPath.isEmpty())
         ShowParam(SheetPath, SheetChara, SheetItem);
@@ -135,8 +139,8 @@ void frmParam::ShowParam(const QString& path, const CharaRecord& chara, const Ch
 {
     const ParamText t = ShowParamText(path, chara, item);
     txtName->setText(t.name);
-    const QString values[] = {t.tribe, t.level, t.vitarity, t.strength, t.defense,
-                              t.agility, t.luck, t.experience, t.item, t.nextLevel};
+    const QString values[]
+        = {t.tribe, t.level, t.vitarity, t.strength, t.defense, t.agility, t.luck, t.experience, t.item, t.nextLevel};
     for (size_t i = 0; i < lblValue.size(); ++i)
         lblValue[i]->setText(values[i]);
 }
@@ -190,8 +194,8 @@ void NewChara()
 void OpenChara()
 {
     ParamMode = 2;
-    const QString chosen =
-        QFileDialog::getOpenFileName(nullptr, QString(), HomeFolder(), QStringLiteral("DustmawFile(*.dmf)"));
+    const QString chosen
+        = QFileDialog::getOpenFileName(nullptr, QString(), HomeFolder(), QStringLiteral("DustmawFile(*.dmf)"));
     if (chosen.isEmpty())
         return;
     CharaPathBackup = CharaPath;

@@ -34,7 +34,9 @@ void select(QButtonGroup* g, int index)
 } // namespace
 
 frmSet::frmSet(frmMaw* main)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(nullptr,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                  | Qt::MSWindowsFixedSizeDialogHint),
       m_main(main)
 {
     setWindowTitle(QStringLiteral("Setting"));
@@ -52,8 +54,8 @@ frmSet::frmSet(frmMaw* main)
                        kFrameWidth, last);
     optMini = group("最小化時の戦況表示", 3165, 585, {"通常メッセージ", "Vitarityと敵の残数"}, true, kFrameLeft,
                     kFrameWidth, last);
-    optDead = group("削除したファイルの処理", 3795, 585, {"ゴミ箱にすてる", "削除する"}, true, kFrameLeft,
-                    kFrameWidth, last);
+    optDead = group("削除したファイルの処理", 3795, 585, {"ゴミ箱にすてる", "削除する"}, true, kFrameLeft, kFrameWidth,
+                    last);
     optTop = group("ウインドウを常に手前に表示", 4440, 585, {"する", "しない"}, true, 195, kFrameWidth, last);
     // Until loaded: "普通" and "しない", index 0 elsewhere.
     select(optMsg, 2);

@@ -28,7 +28,8 @@ void line(QWidget* parent, int top, const QColor& colour)
 
 frmVersion::frmVersion(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      Label1(new QLabel(this)), Label4(new QLabel(QStringLiteral("こんなところにはなにもありませーん(^o^;"), this))
+      Label1(new QLabel(this)),
+      Label4(new QLabel(QStringLiteral("こんなところにはなにもありませーん(^o^;"), this))
 {
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
     resize(PixelsFromTwips(0, 0, 4575, 1170).size());

@@ -186,8 +186,8 @@ bool AtomicFile::commit(CommitMode mode)
     m_fd = -1;
     if (::close(fd) != 0)
         return fail(m_path, errno);
-    const bool placed = mode == NoReplace ? moveNoReplace(m_temp, m_target)
-                                          : ::rename(m_temp.constData(), m_target.constData()) == 0;
+    const bool placed
+        = mode == NoReplace ? moveNoReplace(m_temp, m_target) : ::rename(m_temp.constData(), m_target.constData()) == 0;
     if (!placed)
         return fail(m_path, errno);
     m_temp.clear();

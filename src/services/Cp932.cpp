@@ -23,7 +23,10 @@ public:
     Converter& operator=(const Converter&) = delete;
 
     // (iconv_t)-1 is iconv's documented failure value.
-    [[nodiscard]] bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); } // NOLINT(performance-no-int-to-ptr)
+    [[nodiscard]] bool valid() const
+    {
+        return m_cd != reinterpret_cast<iconv_t>(-1);
+    } // NOLINT(performance-no-int-to-ptr)
 
     // Converts one code point; false when CP932 has no byte sequence for it.
     bool convert(char32_t cp, QByteArray& out)

@@ -47,7 +47,8 @@ std::optional<FixedFileInfo> versionInfo(const clsFile& f)
 
 QString FormatFileTime(const QDateTime& local)
 {
-    static const char* const kDays[] = {" 日曜日 ", " 月曜日 ", " 火曜日 ", " 水曜日 ", " 木曜日 ", " 金曜日 ", " 土曜日 "};
+    static const char* const kDays[]
+        = {" 日曜日 ", " 月曜日 ", " 火曜日 ", " 水曜日 ", " 木曜日 ", " 金曜日 ", " 土曜日 "};
     const QDate d = local.date();
     const QTime t = local.time();
     // Qt counts Monday 1 to Sunday 7; the table starts on Sunday.
@@ -64,7 +65,10 @@ bool clsFile::Executable() const
     if (!f.open(QIODevice::ReadOnly))
         return false;
     const QByteArray magic = f.read(4);
-    return magic == QByteArray("\x7f" "ELF") || magic.startsWith("MZ");
+    return magic
+        == QByteArray("\x7f"
+                      "ELF")
+        || magic.startsWith("MZ");
 }
 
 QString clsFile::ShortPathName() const

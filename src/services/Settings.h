@@ -17,16 +17,16 @@ class clsIniFile;
 inline constexpr std::int16_t kTrue = -1;
 inline constexpr std::int16_t kFalse = 0;
 
-extern float MsgWait;          // seconds after each battle message: 0.2, 0.5, 1.0, 1.3, 1.6
-extern std::int16_t AttSr;     // attack order 0..4
+extern float MsgWait; // seconds after each battle message: 0.2, 0.5, 1.0, 1.3, 1.6
+extern std::int16_t AttSr; // attack order 0..4
 extern std::int16_t DeadAfter; // 0 Trash, 1 delete
-extern std::int16_t FormTop;   // -1 topmost, -2 not topmost, 0 raise once (no DM.ini at start)
-extern std::int16_t MsgType;   // message style 0..2
-extern std::int16_t Log;       // 1 writes a battle log; set by hand in DM.ini only
-extern std::int16_t Minimize;  // minimised caption: 0 message, 1 vitality and enemies left
+extern std::int16_t FormTop; // -1 topmost, -2 not topmost, 0 raise once (no DM.ini at start)
+extern std::int16_t MsgType; // message style 0..2
+extern std::int16_t Log; // 1 writes a battle log; set by hand in DM.ini only
+extern std::int16_t Minimize; // minimised caption: 0 message, 1 vitality and enemies left
 extern std::int32_t EntryLeft, EntryTop; // battle list window, twips
 extern std::int32_t ParamLeft, ParamTop; // parameter sheet, twips
-extern std::int16_t Idle;      // kTrue while no battle and no open sheet runs
+extern std::int16_t Idle; // kTrue while no battle and no open sheet runs
 
 // The shared service objects; ResetSettings gives both fresh state.
 clsFile& FileObj();

@@ -61,8 +61,9 @@ bool moveToTrash(const QString& path, QString* error)
     const bool ok = g_file_trash(file.get(), nullptr, &raw) != FALSE;
     const std::unique_ptr<GError, GErrorFree> failure(raw);
     if (!ok)
-        setError(error, failure ? QString::fromUtf8(failure->message)
-                                : QStringLiteral("Cannot move %1 to the trash").arg(path));
+        setError(error,
+                 failure ? QString::fromUtf8(failure->message)
+                         : QStringLiteral("Cannot move %1 to the trash").arg(path));
     return ok;
 }
 
@@ -80,9 +81,6 @@ bool deleteFile(const QString& path, QString* error)
     return true;
 }
 
-QString homeTrashPath()
-{
-    return QFile::decodeName(g_get_user_data_dir()) + QLatin1String("/Trash");
-}
+QString homeTrashPath() { return QFile::decodeName(g_get_user_data_dir()) + QLatin1String("/Trash"); }
 
 } // namespace dm

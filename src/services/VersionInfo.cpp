@@ -79,7 +79,8 @@ private:
         const qsizetype countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : -1;
         // The count, then directory entries of 8 bytes; the resources' is the third.
         constexpr qsizetype kEntry = 8;
-        if (countAt < 0 || opt->size() < countAt + 4 || u32(*opt, countAt) < 3 || opt->size() < countAt + 4 + 3 * kEntry)
+        if (countAt < 0 || opt->size() < countAt + 4 || u32(*opt, countAt) < 3
+            || opt->size() < countAt + 4 + 3 * kEntry)
             return false;
         m_resourceRva = u32(*opt, countAt + 4 + 2 * kEntry);
         if (m_resourceRva == 0)
@@ -166,7 +167,8 @@ private:
     std::uint16_t m_sectionCount = 0;
 };
 
-QString pick(std::uint32_t code, std::initializer_list<std::pair<std::uint32_t, const char*>> table, QString otherwise = {})
+QString pick(std::uint32_t code, std::initializer_list<std::pair<std::uint32_t, const char*>> table,
+             QString otherwise = {})
 {
     for (const auto& [c, text] : table) {
         if (c == code)
@@ -213,16 +215,32 @@ QString VersionNumberText(std::uint32_t ms, std::uint32_t ls)
 
 QString FileTypeText(std::uint32_t type)
 {
-    return pick(type, {{0, "不明"}, {1, "ｱﾌﾟﾘｹｰｼｮﾝ"}, {2, "ﾀﾞｲﾅﾐｯｸﾘﾝｸﾗｲﾌﾞﾗﾘ"}, {3, "ﾃﾞﾊﾞｲｽﾄﾞﾗｲﾊﾞ"}, {4, "ﾌｫﾝﾄ"},
-                       {5, "仮想ﾃﾞﾊﾞｲｽﾄﾞﾗｲﾊﾞ"}, {7, "ｽﾀﾃｲｯｸﾗｲﾌﾞﾗﾘ"}});
+    return pick(type,
+                {{0, "不明"},
+                 {1, "ｱﾌﾟﾘｹｰｼｮﾝ"},
+                 {2, "ﾀﾞｲﾅﾐｯｸﾘﾝｸﾗｲﾌﾞﾗﾘ"},
+                 {3, "ﾃﾞﾊﾞｲｽﾄﾞﾗｲﾊﾞ"},
+                 {4, "ﾌｫﾝﾄ"},
+                 {5, "仮想ﾃﾞﾊﾞｲｽﾄﾞﾗｲﾊﾞ"},
+                 {7, "ｽﾀﾃｲｯｸﾗｲﾌﾞﾗﾘ"}});
 }
 
 QString FileSubtypeText(std::uint32_t type, std::uint32_t subtype)
 {
     if (type == 3)
-        return pick(subtype, {{0, "不明"}, {1, "ﾌﾟﾘﾝﾀﾄﾞﾗｲﾊﾞ"}, {2, "ｷｰﾎﾞｰﾄﾞﾄﾞﾗｲﾊﾞ"}, {3, "言語ﾄﾞﾗｲﾊﾞ"},
-                              {4, "ﾃﾞｨｽﾌﾟﾚｲﾄﾞﾗｲﾊﾞ"}, {5, "ﾏｳｽﾄﾞﾗｲﾊﾞ"}, {6, "ﾈｯﾄﾜｰｸﾄﾞﾗｲﾊﾞ"}, {7, "ｼｽﾃﾑﾄﾞﾗｲﾊﾞ"},
-                              {8, "ｲﾝｽﾄｰﾙﾄﾞﾗｲﾊﾞ"}, {9, "ｻｳﾝﾄﾞﾄﾞﾗｲﾊﾞ"}, {10, "通信ﾄﾞﾗｲﾊﾞ"}, {11, "IMEﾄﾞﾗｲﾊﾞ"}});
+        return pick(subtype,
+                    {{0, "不明"},
+                     {1, "ﾌﾟﾘﾝﾀﾄﾞﾗｲﾊﾞ"},
+                     {2, "ｷｰﾎﾞｰﾄﾞﾄﾞﾗｲﾊﾞ"},
+                     {3, "言語ﾄﾞﾗｲﾊﾞ"},
+                     {4, "ﾃﾞｨｽﾌﾟﾚｲﾄﾞﾗｲﾊﾞ"},
+                     {5, "ﾏｳｽﾄﾞﾗｲﾊﾞ"},
+                     {6, "ﾈｯﾄﾜｰｸﾄﾞﾗｲﾊﾞ"},
+                     {7, "ｼｽﾃﾑﾄﾞﾗｲﾊﾞ"},
+                     {8, "ｲﾝｽﾄｰﾙﾄﾞﾗｲﾊﾞ"},
+                     {9, "ｻｳﾝﾄﾞﾄﾞﾗｲﾊﾞ"},
+                     {10, "通信ﾄﾞﾗｲﾊﾞ"},
+                     {11, "IMEﾄﾞﾗｲﾊﾞ"}});
     if (type == 4)
         return pick(subtype, {{1, "ﾗｽﾀｰﾌｫﾝﾄ"}, {2, "ﾍﾞｸﾀｰﾌｫﾝﾄ"}, {3, "ﾄｩﾙｰﾀｲﾌﾟﾌｫﾝﾄ"}});
     return unknown();
@@ -230,26 +248,31 @@ QString FileSubtypeText(std::uint32_t type, std::uint32_t subtype)
 
 QString FileOSText(std::uint32_t os)
 {
-    return pick(os, {{0, "不明"},
-                     {1, "16bit Windows"},
-                     {2, "16bit Presentation Manager"},
-                     {3, "32bit Presentation Manager"},
-                     {4, "32bit Windows"},
-                     {0x10000, "DOS"},
-                     {0x10001, "DOS上の16bit Windows"},
-                     {0x10004, "DOS上の32bit Windows"},
-                     {0x20000, "16bit OS/2"},
-                     {0x20002, "16bit OS/2上のPresentation Manager"},
-                     {0x30000, "32bit OS/2"},
-                     {0x30003, "32bit OS/2上のPresentation Manager"},
-                     {0x40000, "Windows NT"},
-                     {0x40004, "32bit Windows NT"}});
+    return pick(os,
+                {{0, "不明"},
+                 {1, "16bit Windows"},
+                 {2, "16bit Presentation Manager"},
+                 {3, "32bit Presentation Manager"},
+                 {4, "32bit Windows"},
+                 {0x10000, "DOS"},
+                 {0x10001, "DOS上の16bit Windows"},
+                 {0x10004, "DOS上の32bit Windows"},
+                 {0x20000, "16bit OS/2"},
+                 {0x20002, "16bit OS/2上のPresentation Manager"},
+                 {0x30000, "32bit OS/2"},
+                 {0x30003, "32bit OS/2上のPresentation Manager"},
+                 {0x40000, "Windows NT"},
+                 {0x40004, "32bit Windows NT"}});
 }
 
 QString BuildTypeText(std::uint32_t flags)
 {
     return pick(flags,
-                {{1, "ﾃﾞﾊﾞｯｸﾞﾋﾞﾙﾄﾞ"}, {2, "ﾌﾟﾚﾘﾘｰｽﾋﾞﾙﾄﾞ"}, {4, "ﾊﾟｯﾁﾋﾞﾙﾄﾞ"}, {8, "ﾌﾟﾗｲﾍﾞｰﾄﾋﾞﾙﾄﾞ"}, {16, ""},
+                {{1, "ﾃﾞﾊﾞｯｸﾞﾋﾞﾙﾄﾞ"},
+                 {2, "ﾌﾟﾚﾘﾘｰｽﾋﾞﾙﾄﾞ"},
+                 {4, "ﾊﾟｯﾁﾋﾞﾙﾄﾞ"},
+                 {8, "ﾌﾟﾗｲﾍﾞｰﾄﾋﾞﾙﾄﾞ"},
+                 {16, ""},
                  {32, "ｽﾍﾟｼｬﾙﾋﾞﾙﾄﾞ"}},
                 unknown());
 }

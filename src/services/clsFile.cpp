@@ -50,10 +50,7 @@ std::uint16_t readDosAttrib(const QByteArray& path)
 
 QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
-QString fileNamePart(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
+QString fileNamePart(const QString& path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
 
 } // namespace
 
@@ -184,10 +181,7 @@ QString clsFile::ShortFileName() const
     return dot < 0 ? name : name.left(dot);
 }
 
-QString clsFile::LongPathName() const
-{
-    return LongPathName(Probe{});
-}
+QString clsFile::LongPathName() const { return LongPathName(Probe{}); }
 
 QString clsFile::LongPathName(const Probe& p) const
 {

@@ -56,7 +56,7 @@ public:
     // What an operation did. NothingThere: the file is not Enabled (gone, a
     // folder, unreadable, a dangling link), so nothing was touched. Refused:
     // everything stays as it was and errorString() says why.
-    enum class [[nodiscard]] Result { Done, NothingThere, Refused };
+    enum class [[nodiscard]] Result{Done, NothingThere, Refused};
     using Disposal = Result;
     // Sends the file to the trash, or unlinks it for good. A symbolic link
     // goes as the link; its target is never touched.

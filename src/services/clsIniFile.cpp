@@ -64,7 +64,8 @@ public:
     {
         // Plain ASCII on both sides, nearly every line, needs no decoding.
         if (m_ascii && isAscii(inFile))
-            return inFile.size() == m_utf8.size() && qstrnicmp(inFile.data(), m_utf8.constData(), static_cast<size_t>(m_utf8.size())) == 0;
+            return inFile.size() == m_utf8.size()
+                && qstrnicmp(inFile.data(), m_utf8.constData(), static_cast<size_t>(m_utf8.size())) == 0;
         return QAnyStringView::compare(QUtf8StringView(inFile.data(), inFile.size()), m_arg, Qt::CaseInsensitive) == 0;
     }
 
@@ -102,11 +103,11 @@ enum class Kind { Blank, Comment, Header, Entry };
 
 struct Line {
     qsizetype begin = 0; // first byte of the line
-    qsizetype end = 0;   // first byte of its line end
-    qsizetype next = 0;  // first byte of the following line
+    qsizetype end = 0; // first byte of its line end
+    qsizetype next = 0; // first byte of the following line
     Kind kind = Kind::Blank;
-    QByteArrayView text;  // trimmed line
-    QByteArrayView name;  // section name, or key when hasEquals
+    QByteArrayView text; // trimmed line
+    QByteArrayView name; // section name, or key when hasEquals
     QByteArrayView value; // trimmed value, quotes kept
     bool hasEquals = false;
 
@@ -187,7 +188,7 @@ void forEachLine(QByteArrayView file, F&& f)
 // later sections of the same name are never searched.
 struct SectionScan {
     std::optional<Line> header;
-    std::optional<Line> key;       // the first line of the key
+    std::optional<Line> key; // the first line of the key
     std::optional<Line> lastEntry; // the last line that is neither blank nor comment
 };
 
@@ -267,7 +268,8 @@ std::optional<QByteArray> lookUp(const QString& fileName, const QString& section
 // New lines follow the file's own convention; LF when it has none yet.
 QByteArray lineEndOf(QByteArrayView file)
 {
-    const qsizetype i = std::find_if(file.begin(), file.end(), [](char c) { return c == '\n' || c == '\r'; }) - file.begin();
+    const qsizetype i
+        = std::find_if(file.begin(), file.end(), [](char c) { return c == '\n' || c == '\r'; }) - file.begin();
     if (i == file.size() || file[i] == '\n')
         return "\n";
     return (i + 1 < file.size() && file[i + 1] == '\n') ? QByteArray("\r\n") : QByteArray("\r");
@@ -302,7 +304,8 @@ QByteArray withValue(const QByteArray& file, const QString& section, const QStri
         return spliced(file, after.next, after.next, (after.terminated() ? QByteArray() : le) + entry);
     }
     const bool terminated = file.isEmpty() || file.endsWith('\n') || file.endsWith('\r');
-    return spliced(file, file.size(), file.size(), (terminated ? QByteArray() : le) + '[' + section.toUtf8() + ']' + le + entry);
+    return spliced(file, file.size(), file.size(),
+                   (terminated ? QByteArray() : le) + '[' + section.toUtf8() + ']' + le + entry);
 }
 
 bool hasLineBreakOrNul(const QString& s)
