@@ -99,6 +99,7 @@ struct MakeCase {
     const char* typed;
     const char* existing; // a file already in the home folder, or nullptr
     const char* refusal;  // nullptr: made
+    bool readOnlyHome = false;
 };
 
 class Creation : public SheetTest, public ::testing::WithParamInterface<MakeCase> {};
@@ -109,6 +110,12 @@ TEST_P(Creation, MakesOrSaysWhyNot)
     const QString typed = QString::fromUtf8(c.typed);
     if (c.existing != nullptr)
         test::writeFile(home.file(QString::fromUtf8(c.existing)), "x");
+    const auto listing = [this] { return QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); };
+    const QStringList before = listing();
+    const QByteArray native = QFile::encodeName(home.path());
+    if (c.readOnlyHome) {
+        ASSERT_EQ(::chmod(native.constData(), 0555), 0);
+    }
     test::ModalScript script;
     bool stayedOpen = false;
     QString keptName;
@@ -121,6 +128,7 @@ TEST_P(Creation, MakesOrSaysWhyNot)
             sheet.cmdCancel->click();
     });
     NewChara();
+    ::chmod(native.constData(), 0755);
     EXPECT_TRUE(script.done());
     const QString made = home.file(typed + QStringLiteral(".dmf"));
     if (c.refusal == nullptr) {
@@ -135,6 +143,7 @@ TEST_P(Creation, MakesOrSaysWhyNot)
         EXPECT_EQ(catcher.boxes, (QList<ShownBox>{{QStringLiteral("作成ｴﾗｰ"), QString::fromUtf8(c.refusal),
                                                    QMessageBox::Critical}}));
         EXPECT_EQ(CharaPath, hero);
+        EXPECT_EQ(listing(), before) << "nothing is left behind";
     }
 }
 
@@ -145,29 +154,9 @@ INSTANTIATE_TEST_SUITE_P(Names, Creation,
                       MakeCase{"ExistingOutranksForbidden", "a;b", "a;b.dmf", "すでに存在するキャラです"},
                       MakeCase{"Existing", "Hero", nullptr, "すでに存在するキャラです"},
                       MakeCase{"Made", "Knight", nullptr, nullptr},
-                      MakeCase{"SpacesOnly", "  ", nullptr, nullptr}),
+                      MakeCase{"SpacesOnly", "  ", nullptr, nullptr},
+                      MakeCase{"UnwritableHome", "Knight", nullptr, "キャラファイルを作成できません", true}),
     CaseName());
-
-TEST_F(SheetTest, UnwritableHomeRefusesCreationAndLeavesNothing)
-{
-    const QStringList before = QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0555), 0);
-    test::ModalScript script;
-    bool stayedOpen = false;
-    script.then<frmParam>([&](frmParam& sheet) {
-        sheet.txtName->setText(QStringLiteral("Knight"));
-        sheet.cmdExecute->click();
-        stayedOpen = sheet.isVisible();
-        sheet.close();
-    });
-    NewChara();
-    ::chmod(QFile::encodeName(home.path()).constData(), 0755);
-    EXPECT_TRUE(stayedOpen);
-    ASSERT_EQ(catcher.boxes.size(), 1);
-    EXPECT_EQ(catcher.boxes[0].title, QStringLiteral("作成ｴﾗｰ"));
-    EXPECT_EQ(catcher.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
-}
 
 enum class Close { Ok, Cancel, CloseBox };
 
@@ -374,18 +363,22 @@ TEST_F(DialogTest, SettingsOutsideTheListsAndCancel)
     }
 }
 
-TEST_F(DialogTest, AlwaysInFrontAppliesAtOnceInPlace)
+TEST_F(DialogTest, InFrontOrNotAppliesAtOnceInPlace)
 {
     frmMaw maw;
     ASSERT_TRUE(maw.Form_Load());
     maw.move(70, 90);
-    frmSet d(&maw);
-    d.Form_Load();
-    d.optTop->button(0)->click();
-    d.cmdOK->click();
-    EXPECT_TRUE(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(maw.pos(), QPoint(70, 90));
-    EXPECT_FALSE(maw.mask().isEmpty());
+    const QRegion outline = maw.mask();
+    for (const int option : {0, 1}) {
+        frmSet d(&maw);
+        d.Form_Load();
+        d.optTop->button(option)->click();
+        d.cmdOK->click();
+        EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), option == 0);
+        EXPECT_TRUE(maw.isVisible());
+        EXPECT_EQ(maw.pos(), QPoint(70, 90));
+        EXPECT_EQ(maw.mask(), outline);
+    }
 }
 
 TEST_F(DialogTest, AboutShowsTheVersionAndHidesALine)
