@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs
+# every test, then the fuzzers briefly and clang-tidy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,7 +9,12 @@ cmake --build build-test -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
-# The readers of untrusted bytes under libFuzzer, briefly.
-bash scripts/fuzz.sh 10
-# The project's own code under clang-tidy.
-bash scripts/tidy.sh build-test
+# clang-tidy reads while the fuzzers, one core each, run.
+bash scripts/tidy.sh build-test >build-test/tidy.out 2>&1 &
+tidy=$!
+fuzz=0
+bash scripts/fuzz.sh 8 || fuzz=$?
+status=0
+wait "$tidy" || status=$?
+cat build-test/tidy.out
+exit $((fuzz != 0 || status != 0))
