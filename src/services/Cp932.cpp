@@ -25,8 +25,9 @@ public:
     // (iconv_t)-1 is iconv's documented failure value.
     [[nodiscard]] bool valid() const
     {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the failure value is defined as this cast.
         return m_cd != reinterpret_cast<iconv_t>(-1);
-    } // NOLINT(performance-no-int-to-ptr)
+    }
 
     // Converts one code point; false when CP932 has no byte sequence for it.
     bool convert(char32_t cp, QByteArray& out)
