@@ -19,10 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!p.startsWith(QLatin1Char('/')))
             __builtin_trap();
     }
+    // Each path is looked up on disk: a few of them exercise the filter, more
+    // would only slow the search down.
+    const QStringList some = paths->mid(0, 8);
     dm::BattleView view;
     dm::Battle battle(view);
-    const dm::Roster roster = battle.BuildRoster(*paths);
-    if (roster.empty() || roster.size() > static_cast<size_t>(paths->size()) + 1)
+    const dm::Roster roster = battle.BuildRoster(some);
+    if (roster.empty() || roster.size() > static_cast<size_t>(some.size()) + 1)
         __builtin_trap();
     return 0;
 }
