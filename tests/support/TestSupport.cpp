@@ -1,15 +1,21 @@
 #include "support/TestSupport.h"
 
+#include "character/CharaFile.h"
+
 #include <QFile>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace dm::test {
 
-ScriptedRandom::ScriptedRandom(std::initializer_list<float> draws, float fallback)
+void failOffScript(const std::string& why)
+{
+    ADD_FAILURE() << why;
+    throw OffScript(why);
+}
+
+ScriptedRandom::ScriptedRandom(std::initializer_list<float> draws, std::optional<float> fallback)
     : m_draws(draws), m_fallback(fallback)
 {
     setRandomSource(this);
@@ -20,25 +26,33 @@ ScriptedRandom::~ScriptedRandom() { setRandomSource(nullptr); }
 float ScriptedRandom::next()
 {
     ++m_drawn;
-    if (m_draws.empty())
-        return m_fallback;
-    const float d = m_draws.front();
-    m_draws.pop_front();
-    return d;
+    if (!m_draws.empty()) {
+        const float d = m_draws.front();
+        m_draws.pop_front();
+        return d;
+    }
+    if (!m_fallback)
+        failOffScript("draw " + std::to_string(m_drawn) + " was not scripted");
+    if (m_drawn > kMaxDraws)
+        failOffScript("more than " + std::to_string(kMaxDraws) + " draws");
+    return *m_fallback;
 }
 
-TempHome::TempHome() : m_oldHome(qgetenv("DUSTMAW_HOME")), m_hadHome(qEnvironmentVariableIsSet("DUSTMAW_HOME"))
+ScopedEnv::ScopedEnv(const char* name, const std::optional<QByteArray>& value)
+    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+{
+    value ? qputenv(name, *value) : qunsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
+
+TempHome::TempHome(Trash trash) : m_own("DUSTMAW_HOME", QFile::encodeName(m_dir.path()))
 {
     EXPECT_TRUE(m_dir.isValid());
-    qputenv("DUSTMAW_HOME", QFile::encodeName(m_dir.path()));
-}
-
-TempHome::~TempHome()
-{
-    if (m_hadHome)
-        qputenv("DUSTMAW_HOME", m_oldHome);
-    else
-        qunsetenv("DUSTMAW_HOME");
+    if (trash == OwnTrash) {
+        m_userHome.emplace("HOME", QFile::encodeName(m_dir.path()));
+        m_data.emplace("XDG_DATA_HOME", QFile::encodeName(file(QStringLiteral("xdg"))));
+    }
 }
 
 void writeFile(const QString& path, const QByteArray& contents)
@@ -60,6 +74,8 @@ QByteArray readFile(const QString& path)
         return {};
     return f.readAll();
 }
+
+QByteArray stampedChara(int size, char fill) { return CheckHeader(size) + QByteArray(size - 10, fill); }
 
 ProcessResult runProgram(const QString& program, const QStringList& args)
 {

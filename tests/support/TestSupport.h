@@ -1,5 +1,6 @@
 #pragma once
-// Shared fixtures: a fresh home folder per test and chosen random draws.
+// Shared fixtures: a fresh home folder per test, chosen random draws, the
+// command-line tool.
 #include "services/Random.h"
 
 #include <QByteArray>
@@ -9,10 +10,12 @@
 
 #include <deque>
 #include <initializer_list>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 // Readable QStrings in test failure messages.
@@ -31,11 +34,24 @@ template <class Case>
     requires requires(const Case& c) { c.name; }
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-// Feeds chosen draws to the program-wide random source while alive; once the
-// chosen draws run out it keeps returning `fallback`.
+// Thrown to end code under test that has gone off its script (draws ran
+// out, a battle that never ends); the test has already been failed.
+struct OffScript : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// Fails the current test with `why` and throws OffScript.
+[[noreturn]] void failOffScript(const std::string& why);
+
+// Feeds chosen draws to the program-wide random source while alive. Once
+// they run out it returns `fallback` when one was given, and otherwise fails
+// the test and throws OffScript, so a script that is too short shows at once.
 class ScriptedRandom final : public RandomSource {
 public:
-    explicit ScriptedRandom(std::initializer_list<float> draws = {}, float fallback = 0.0F);
+    // More draws than any test needs: a loop that keeps drawing the fallback
+    // would otherwise never end.
+    static constexpr int kMaxDraws = 1000000;
+
+    explicit ScriptedRandom(std::initializer_list<float> draws = {}, std::optional<float> fallback = std::nullopt);
     ~ScriptedRandom() override;
     ScriptedRandom(const ScriptedRandom&) = delete;
     ScriptedRandom& operator=(const ScriptedRandom&) = delete;
@@ -45,30 +61,51 @@ public:
 
 private:
     std::deque<float> m_draws;
-    float m_fallback;
+    std::optional<float> m_fallback;
     int m_drawn = 0;
 };
 
-// A temporary folder that DUSTMAW_HOME points at while alive.
+// Sets (or with nullopt unsets) an environment variable while alive.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<QByteArray>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+// A temporary folder that DUSTMAW_HOME points at while alive. With OwnTrash
+// HOME and XDG_DATA_HOME point into it too, so the Trash is the test's own;
+// GLib reads them once per process, and ctest runs each case in its own.
 class TempHome {
 public:
-    TempHome();
-    ~TempHome();
+    enum Trash { SharedTrash, OwnTrash };
+    explicit TempHome(Trash trash = SharedTrash);
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
     [[nodiscard]] QString path() const { return m_dir.path(); }
     [[nodiscard]] QString file(const QString& name) const { return m_dir.filePath(name); }
+    // Where a file of this name lands in the Trash of an OwnTrash home.
+    [[nodiscard]] QString trashed(const QString& name) const { return file(QStringLiteral("xdg/Trash/files/") + name); }
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome;
-    bool m_hadHome;
+    ScopedEnv m_own;
+    std::optional<ScopedEnv> m_userHome, m_data;
 };
 
 // Writes `size` bytes (or `contents`) to path; fails the test on error.
 void writeFile(const QString& path, const QByteArray& contents);
 void writeFileOfSize(const QString& path, qint64 size, char fill = 'x');
 [[nodiscard]] QByteArray readFile(const QString& path);
+// A character file's bytes whose check header matches its size. Draws the
+// header's random bytes.
+[[nodiscard]] QByteArray stampedChara(int size, char fill = 'h');
 
 struct ProcessResult {
     int exitCode = -1;
@@ -77,5 +114,10 @@ struct ProcessResult {
 };
 // Runs a program to its end with the given arguments (no shell).
 [[nodiscard]] ProcessResult runProgram(const QString& program, const QStringList& args);
+
+#ifdef DUSTMAW_CLI
+// dustmaw-cli as a user runs it.
+inline ProcessResult runCli(const QStringList& args) { return runProgram(QStringLiteral(DUSTMAW_CLI), args); }
+#endif
 
 } // namespace dm::test

@@ -1,22 +1,21 @@
-// Whole battles with chosen draws and no waiting: turn order, targets,
-// damage, bonus experience, growth and loss of the character file, messages,
-// the log and the minimised caption.
+// Whole battles with chosen draws and no waiting: turn order, targets, damage,
+// bonus experience, the character file's growth and loss, messages, the log,
+// the minimised caption and the drop.
 #include "battle/Battle.h"
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
-#include "character/MakeChara.h"
-#include "services/Settings.h"
 #include "services/HomeFolder.h"
+#include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace dm;
@@ -26,18 +25,16 @@ namespace {
 
 struct StopBattle {};
 
-// Records what the battle shows; never waits. Can stop a battle after a
-// number of messages by throwing, for looking at endless fights.
+// Records what the battle shows; never waits. `stopAfter` ends a battle on
+// purpose after that many messages; one that passes kMaxMessages would never
+// end, and fails the test.
 class RecordingView : public BattleView {
 public:
-    QStringList messages;
+    static constexpr int kMaxMessages = 10000;
+    QStringList messages, log, captions, boxes;
     QList<qint64> waits;
-    QStringList log; // every call, in order
-    QStringList captions;
     bool minimized = false;
-    int stopAfter = -1;
-    int beeps = 0;
-    QStringList boxes;
+    int stopAfter = -1, beeps = 0;
 
     void ClearEntryList() override { log << QStringLiteral("clear"); }
     void AddEntryRow(const CharaRecord& e) override { log << QStringLiteral("add:") + e.Name; }
@@ -45,15 +42,13 @@ public:
     {
         log << QStringLiteral("update:%1:%2:%3").arg(r.Name).arg(r.Vitarity).arg(s);
     }
-    void SelectEntryRow(const CharaRecord& r, bool s) override { log << QStringLiteral("select:%1:%2").arg(r.Name).arg(s); }
-    void SetEntryRowIcon(const CharaRecord& r, const QString& key) override { log << QStringLiteral("icon:%1:%2").arg(r.Name, key); }
-    void ShowEntryWindow() override { log << QStringLiteral("show"); }
-    void SetVitarityText(const QString& t) override { log << t; }
-    void SetMessageText(const QString& t) override
+    void SelectEntryRow(const CharaRecord& r, bool s) override
     {
-        messages << t;
-        log << t;
+        log << QStringLiteral("select:%1:%2").arg(r.Name).arg(s);
     }
+    void SetEntryRowIcon(const CharaRecord& r, const QString& key) override { log << r.Name + QLatin1Char(':') + key; }
+    void ShowEntryWindow() override { log << QStringLiteral("show"); }
+    void SetMessageText(const QString& t) override { messages << t; }
     bool IsMinimized() const override { return minimized; }
     void SetCaption(const QString& t) override { captions << t; }
     void Beep() override { ++beeps; }
@@ -63,6 +58,8 @@ public:
         waits << (d.remainingTime() + 5) / 10 * 10;
         if (stopAfter >= 0 && messages.size() >= stopAfter)
             throw StopBattle{};
+        if (messages.size() > kMaxMessages)
+            failOffScript("the battle passed " + std::to_string(kMaxMessages) + " messages");
     }
 };
 
@@ -71,11 +68,7 @@ CharaRecord fighter(const char* name, int vit, int str, int def, int agi, int lu
     CharaRecord r;
     r.Name = QString::fromUtf8(name);
     r.MaxVitarity = r.Vitarity = vit;
-    r.Strength = str;
-    r.Defense = def;
-    r.Agility = agi;
-    r.Luck = luck;
-    r.Level = level;
+    std::tie(r.Strength, r.Defense, r.Agility, r.Luck, r.Level) = std::tie(str, def, agi, luck, level);
     return r;
 }
 
@@ -83,15 +76,10 @@ class BattleTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // GLib reads these once per process; ctest runs every case in a
-        // process of its own.
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.file(QStringLiteral("xdg"))));
-        qputenv("HOME", QFile::encodeName(home.path()));
         ResetSettings();
         MsgType = StyleRpg;
         LogPath.clear();
     }
-    void TearDown() override { ResetSettings(); }
 
     // A real file for an enemy, so its disposal can be seen.
     CharaRecord enemyFile(CharaRecord r)
@@ -100,257 +88,166 @@ protected:
         writeFileOfSize(r.FileName, 100);
         return r;
     }
-
-    // The current character from a real, stamped character file.
-    CharaRecord heroFile(int size = 1000)
+    // The current character, from a real stamped 1000-byte file.
+    CharaRecord heroFile()
     {
-        const QString path = home.file(QStringLiteral("Hero.dmf"));
-        writeFile(path, CheckHeader(size) + QByteArray(size - 10, 'h'));
-        CharaPath = path;
-        EXPECT_EQ(LoadChara(path, Chara, CharaItem), 0);
+        CharaPath = home.file(QStringLiteral("Hero.dmf"));
+        writeFile(CharaPath, stampedChara(1000));
+        EXPECT_EQ(LoadChara(CharaPath, Chara, CharaItem), 0);
         return WithItemApplied(Chara, CharaItem);
     }
-
-    // The acting order of the first `turns` turns: 0 the character, k enemy k.
-    QList<int> turnOrder(Roster roster, int turns)
+    // Fights the roster on chosen draws to its end, or with `stopAfter` until
+    // that many messages are shown.
+    static std::pair<RecordingView, BattleReport> fight(Roster roster, std::initializer_list<float> draws,
+                                                        std::optional<float> fallback = {}, BattleOptions options = {},
+                                                        int stopAfter = -1, bool minimized = false)
     {
-        ScriptedRandom rnd({}, 0.0F); // every attack is dodged
+        ScriptedRandom rnd(draws, fallback);
         RecordingView view;
-        view.stopAfter = 1 + 2 * turns;
-        Battle battle(view, {true});
-        EXPECT_THROW(battle.RunBattle(roster), StopBattle);
-        QList<int> order;
-        for (const QString& m : view.messages) {
-            if (!m.contains(QStringLiteral(" に攻撃!")))
-                continue;
-            const QString who = m.section(QStringLiteral("が、"), 0, 0);
-            for (size_t k = 0; k < roster.size(); ++k)
-                if (roster[k].Name == who)
-                    order << static_cast<int>(k);
-        }
-        return order.mid(0, turns);
+        view.stopAfter = stopAfter;
+        view.minimized = minimized;
+        Battle battle(view, options);
+        if (stopAfter < 0)
+            battle.RunBattle(roster);
+        else
+            EXPECT_THROW(battle.RunBattle(roster), StopBattle);
+        return {view, battle.report()};
     }
 
-    TempHome home;
+    TempHome home{TempHome::OwnTrash};
 };
 
 TEST_F(BattleTest, TurnOrderFollowsAgility)
 {
-    const struct {
-        const char* what;
+    const struct { const char* name; std::vector<int> agility; QList<int> order; } rows[] = {
+        {"faster enemy", {100, 150}, {1, 0, 1, 1, 0, 1, 0, 1, 1, 0}},
+        {"equal", {100, 100, 100}, {0, 1, 2, 0, 1, 2, 0, 1, 2}},
+        {"agility 0 never acts", {50, 0, 50}, {0, 2, 0, 2, 0, 2}},
+        // Nine or eleven times the highest Agility, or ten times another one
+        // or the sum, would order these otherwise.
+        {"threshold ten times the highest", {140, 150, 180}, {2, 0, 1, 2, 1, 0, 2, 1}},
+    };
+    for (const auto& row : rows) {
         Roster roster;
-        QList<int> order;
-    } cases[] = {
-        {"100 against 150", {fighter("C", 999, 1, 1, 100, 0), fighter("E", 999, 1, 1, 150, 0)},
-         {1, 0, 1, 1, 0, 1, 0, 1, 1, 0}},
-        {"equal", {fighter("C", 999, 1, 1, 100, 0), fighter("E", 999, 1, 1, 100, 0), fighter("F", 999, 1, 1, 100, 0)},
-         {0, 1, 2, 0, 1, 2, 0, 1, 2}},
-        {"agility 0 never acts", {fighter("C", 999, 1, 1, 50, 0), fighter("E", 999, 1, 1, 0, 0), fighter("F", 999, 1, 1, 50, 0)},
-         {0, 2, 0, 2, 0, 2}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(turnOrder(c.roster, static_cast<int>(c.order.size())), c.order) << c.what;
-}
-
-TEST_F(BattleTest, HitAndCriticalFigures)
-{
-    const struct {
-        const char* what;
-        std::initializer_list<float> draws;
-        const char* damageText;
-        int bonus;
-    } cases[] = {
-        {"normal hit", {0.5F, 0.4F, 0.5F, 0.5F}, "Eに、84のダメージを与えた!", 1},
-        {"critical hit", {0.5F, 0.4F, 0.003F, 0.5F}, "Eに、128のダメージを与えた!", 0},
-    };
-    for (const auto& c : cases) {
-        ScriptedRandom rnd(c.draws, 0.0F);
-        RecordingView view;
-        view.stopAfter = 4;
-        Roster roster{fighter("C", 999, 150, 10, 169, 11), fighter("E", 999, 1, 45, 169, 11)};
-        Battle battle(view, {true});
-        EXPECT_THROW(battle.RunBattle(roster), StopBattle);
-        EXPECT_TRUE(view.messages.contains(QString::fromUtf8(c.damageText))) << c.what << ": "
-                                                                                 << view.messages.join(QLatin1Char('|')).toStdString();
+        for (const int agility : row.agility)
+            roster.push_back(fighter(std::to_string(roster.size()).c_str(), 999, 1, 1, agility, 0));
+        QList<int> order; // every attack is dodged
+        const int messages = 1 + 2 * static_cast<int>(row.order.size());
+        for (const QString& m : fight(roster, {}, 0.0F, {true}, messages).first.messages)
+            if (m.contains(QStringLiteral(" に攻撃!")))
+                order << m.left(1).toInt();
+        EXPECT_EQ(order, row.order) << row.name;
     }
 }
 
-TEST_F(BattleTest, DamageFloorsAndDodgeOnEqualRolls)
+TEST_F(BattleTest, OneBlow)
 {
-    const struct {
-        const char* what;
-        CharaRecord chara, enemy;
-        std::initializer_list<float> draws;
-        const char* expected;
-    } cases[] = {
-        {"defense above strength does 1", fighter("C", 999, 10, 0, 100, 0), fighter("E", 999, 0, 50, 100, 0),
-         {0.9F, 0.1F, 0.9F, 0.9F}, "Eに、1のダメージを与えた!"},
+    const CharaRecord c = fighter("C", 999, 150, 10, 169, 11), e = fighter("E", 999, 1, 45, 169, 11);
+    const CharaRecord weak = fighter("C", 999, 50, 0, 100, 0), tough = fighter("E", 999, 0, 50, 100, 0);
+    // Draws: two hit rolls, the critical roll, the damage roll.
+    const struct { const char* name; CharaRecord chara, enemy; std::initializer_list<float> draws; const char* shown; }
+        rows[] = {
+        {"normal hit just above the critical roll", c, e, {0.5F, 0.4F, 0.004F, 0.5F}, "Eに、84のダメージを与えた!"},
+        {"critical hit", c, e, {0.5F, 0.4F, 0.003F, 0.5F}, "Eに、128のダメージを与えた!"},
+        {"defense above strength", fighter("C", 999, 10, 0, 100, 0), tough, {0.9F, 0.1F, 0.9F, 0.9F}, "Eに、1のダメージを"},
+        {"damage of exactly 0 does 1", weak, tough, {0.9F, 0.1F, 0.9F, 0.9F}, "Eに、1のダメージを与えた!"},
         {"critical may do 0", fighter("C", 999, 50, 0, 100, 1000), fighter("E", 999, 0, 100, 100, 0),
          {0.9F, 0.1F, 0.0F, 0.5F}, "Eに、0のダメージを与えた!"},
-        {"equal rolls dodge", fighter("C", 999, 50, 0, 100, 0), fighter("E", 999, 0, 0, 100, 0),
-         {0.5F, 0.5F}, "Eは、身をかわした!"},
+        {"critical is never negative", fighter("C", 999, 50, 0, 100, 1000), fighter("E", 999, 0, 100, 100, 0),
+         {0.9F, 0.1F, 0.0F, 0.9F}, "Eに、40のダメージを与えた!"},
+        {"equal rolls dodge", weak, fighter("E", 999, 0, 0, 100, 0), {0.5F, 0.5F}, "Eは、身をかわした!"},
     };
-    for (const auto& c : cases) {
-        ScriptedRandom rnd(c.draws, 0.0F);
-        RecordingView view;
-        view.stopAfter = 4;
-        Roster roster{c.chara, c.enemy};
-        Battle battle(view, {true});
-        EXPECT_THROW(battle.RunBattle(roster), StopBattle);
-        EXPECT_TRUE(view.messages.contains(QString::fromUtf8(c.expected))) << c.what;
+    for (const auto& row : rows) {
+        const QString shown = fight({row.chara, row.enemy}, row.draws, {}, {true}, 4).first.messages.join(u'|');
+        EXPECT_TRUE(shown.contains(QString::fromUtf8(row.shown))) << row.name << ": " << shown.toStdString();
     }
 }
 
 TEST_F(BattleTest, AttackOrdersPickTheirTarget)
 {
-    // Vitarity, Strength and Defense chosen so that every order differs.
-    const Roster base{fighter("C", 999, 1, 1, 100, 0), fighter("A", 50, 10, 30, 1, 0), fighter("B", 20, 40, 30, 1, 0),
+    // Every order picks another enemy; ties go to the lower index.
+    const Roster five{fighter("C", 999, 1, 1, 100, 0), fighter("A", 50, 10, 30, 1, 0), fighter("B", 20, 40, 30, 1, 0),
                       fighter("D", 20, 40, 5, 1, 0), fighter("F", 90, 5, 5, 1, 0)};
-    const struct {
-        std::int16_t order;
-        std::initializer_list<float> draws;
-        const char* target;
-    } cases[] = {
-        {0, {}, "A"},
-        {1, {}, "B"},   // lowest Vitarity, the lower index among equals
-        {2, {}, "B"},   // highest Strength, the lower index among equals
-        {3, {}, "D"},   // lowest Defense, the lower index among equals
-        {4, {0.8F}, "F"},
-        {4, {0.26F}, "B"},
+    // The character's first blow beats A; its next must go to B.
+    const Roster three{fighter("C", 999, 10, 0, 1000, 0), fighter("A", 1, 0, 0, 1, 0), fighter("B", 99, 0, 0, 1, 0)};
+    const struct { std::int16_t order; const Roster& roster; std::initializer_list<float> draws; const char* target; }
+        rows[] = {
+        {0, five, {}, "A"}, {1, five, {}, "B"}, {2, five, {}, "B"}, {3, five, {}, "D"}, {4, five, {0.8F}, "F"},
+        {4, five, {0.26F}, "B"}, {2, three, {0.9F, 0.1F, 0.9F, 0.9F}, "B"},
+        // The target is drawn first, and again while the draw hits a beaten enemy.
+        {4, three, {0.0F, 0.9F, 0.1F, 0.9F, 0.9F, 0.0F, 0.0F, 0.7F}, "B"},
     };
-    for (const auto& c : cases) {
-        AttSr = c.order;
-        ScriptedRandom rnd(c.draws, 0.0F);
-        RecordingView view;
-        view.stopAfter = 2;
-        Roster roster = base;
-        Battle battle(view, {true});
-        EXPECT_THROW(battle.RunBattle(roster), StopBattle);
-        ASSERT_EQ(view.messages.size(), 2);
-        EXPECT_EQ(view.messages[1], QStringLiteral("Cが、%1 に攻撃!").arg(QString::fromLatin1(c.target))) << c.order;
-        EXPECT_TRUE(view.log.contains(QStringLiteral("select:%1:1").arg(QString::fromLatin1(c.target)))) << c.order;
+    for (const auto& row : rows) {
+        AttSr = row.order;
+        const RecordingView view = fight(row.roster, row.draws, {}, {true}, row.roster.size() == 5 ? 2 : 5).first;
+        const QString target = QString::fromLatin1(row.target);
+        EXPECT_EQ(view.messages.last(), QStringLiteral("Cが、%1 に攻撃!").arg(target)) << row.order;
+        EXPECT_EQ(view.log.value(view.log.size() - 1), QStringLiteral("select:%1:1").arg(target)) << row.order;
+        EXPECT_EQ(view.log.contains(QStringLiteral("A:Dead")), row.roster.size() == 3) << row.order;
     }
 }
 
-TEST_F(BattleTest, BeatenEnemiesAreNeverTargetedAgain)
+TEST_F(BattleTest, VictoryGrowsTheCharacterFileOrLeavesItAlone)
 {
-    // The character is fast enough to act twice before anyone else; its
-    // first blow beats the first enemy.
-    for (const std::int16_t order : {std::int16_t{2}, std::int16_t{4}}) {
-        AttSr = order;
-        // Order 4 draws the target first; 0.0 keeps picking enemy 1.
-        const std::vector<float> draws = order == 4
-            ? std::vector<float>{0.0F, 0.9F, 0.1F, 0.9F, 0.9F, 0.0F, 0.0F, 0.7F}
-            : std::vector<float>{0.9F, 0.1F, 0.9F, 0.9F};
-        ScriptedRandom rnd({}, 0.0F);
-        for (const float d : draws)
-            rnd.push(d);
-        RecordingView view;
-        view.stopAfter = 6;
-        Roster roster{fighter("C", 999, 10, 0, 1000, 0), fighter("A", 1, 0, 0, 1, 0), fighter("B", 99, 0, 0, 1, 0)};
-        Battle battle(view, {true});
-        EXPECT_THROW(battle.RunBattle(roster), StopBattle);
-        ASSERT_GE(view.messages.size(), 5) << order;
-        EXPECT_EQ(view.messages[3], QStringLiteral("Aを倒した")) << order;
-        EXPECT_EQ(view.messages[4], QStringLiteral("Cが、B に攻撃!")) << order;
-        EXPECT_TRUE(view.log.contains(QStringLiteral("icon:A:Dead")));
-    }
-}
-
-TEST_F(BattleTest, OneHitVictoryMessagesWaitsAndLog)
-{
-    const CharaRecord hero = heroFile();
-    CharaRecord memo = enemyFile(fighter("memo", 10, 1, 0, 1, 0));
+    // The enemy hits once for `hit`, then the character beats it with a
+    // critical blow: gain = hit / 2 + 3 + 3 * levels between them.
+    enum File { Grows, DryRun, ReadOnly, Removed };
+    const struct { const char* name; File file; float e; int hit, levelDiff, gain, level; } rows[] = {
+        {"exactly one step reaches level 2", Grows, 0.7F, 100, 42, 179, 2},
+        {"half the hit truncates", Grows, 0.69F, 99, 40, 172, 1},
+        {"two levels at once", Grows, 0.7F, 100, 1000, 3053, 3},
+        {"dry run reaching the next step", DryRun, 0.7F, 100, 42, 179, 2},
+        {"read-only file", ReadOnly, 0.7F, 100, 42, 179, 1}, // no owner write bit: unwritable even for root
+        {"removed file", Removed, 0.7F, 100, 42, 179, 1},
+    };
     Log = 1;
     LogPath = home.file(QStringLiteral("Hero_120000.Log"));
     MsgWait = 0.5F;
-    // Hit, no critical, normal damage; then filler and header draws.
-    ScriptedRandom rnd({0.9F, 0.1F, 0.9F, 0.5F}, 0.5F);
-    RecordingView view;
-    Roster roster{hero, memo};
-    Battle battle(view);
-    battle.RunBattle(roster);
-
-    const QStringList expected = {
-        QStringLiteral("## !!戦闘開始!! ##"), QStringLiteral("Heroが、memo に攻撃!"),
-        QStringLiteral("memoに、%1のダメージを与えた!").arg(qRound(0.8 * 150)), QStringLiteral("memoを倒した"),
-        QStringLiteral("すべての敵を倒した!"), QStringLiteral("Heroは、1の経験を得た")};
-    EXPECT_EQ(view.messages, expected);
-    EXPECT_EQ(view.waits, (QList<qint64>{2000, 500, 500, 500, 2000, 2000}));
-    EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-    EXPECT_EQ(battle.report().outcome, BattleOutcome::Victory);
-    EXPECT_FALSE(QFile::exists(memo.FileName)) << "beaten enemy's file is trashed";
-    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("xdg/Trash/files/memo.txt"))));
-    EXPECT_EQ(QFileInfo(CharaPath).size(), 1001);
-    EXPECT_TRUE(CheckCharaFile(CharaPath));
-    EXPECT_EQ(Idle, kTrue);
-    EXPECT_EQ(Chara.Vitarity, Chara.MaxVitarity);
-}
-
-TEST_F(BattleTest, VictoryGrowsTheCharacterFile)
-{
-    // The enemy hits once for `hit`, then the character beats it with a
-    // critical blow: gain = hit / 2 + 3 + 3 * level difference.
-    const struct {
-        int strMinusDef;
-        float e;
-        int levelDiff;
-        int gain, size, level;
-        bool levelMessage;
-    } cases[] = {
-        {100, 0.7F, 42, 179, 1179, 2, true},
-        {90, 0.8F, 40, 172, 1172, 1, false},  // 99 / 2 truncates to 49
-        {100, 0.7F, 1000, 3053, 4053, 3, true},
-    };
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
         CharaRecord hero = heroFile();
-        hero.Agility = 100;
-        hero.Luck = 10;
-        hero.Strength = 500;
-        hero.Defense = 0;
+        std::tie(hero.Agility, hero.Luck, hero.Strength, hero.Defense) = std::tuple(100, 10, 500, 0);
         hero.Vitarity = 1000;
-        CharaRecord enemy = enemyFile(fighter("big", 400, c.strMinusDef, 0, 150, 0, 1 + c.levelDiff));
-        ScriptedRandom rnd({0.9F, 0.1F, 0.9F, c.e, 0.9F, 0.1F, 0.0F, 0.0F}, 0.25F);
-        RecordingView view;
-        Roster roster{hero, enemy};
-        Battle battle(view);
-        battle.RunBattle(roster);
-        EXPECT_EQ(battle.report().gain, c.gain);
-        EXPECT_EQ(QFileInfo(CharaPath).size(), c.size);
-        EXPECT_TRUE(CheckCharaFile(CharaPath));
-        EXPECT_EQ(Chara.Level, c.level);
-        EXPECT_EQ(Chara.Experience, c.size);
-        EXPECT_EQ(view.messages.contains(QStringLiteral("Heroのレベルが%1上がった!").arg(c.level - 1)), c.levelMessage);
-        // Appended bytes are filler: a 0.25 draw gives 67.
-        EXPECT_EQ(readFile(CharaPath).mid(1000), QByteArray(c.gain, 67));
-    }
-}
-
-TEST_F(BattleTest, VictoryLeavesAnUnwritableCharacterFileAlone)
-{
-    const struct {
-        const char* what;
-        std::function<void(const QString&)> spoil;
-    } cases[] = {
-        {"read-only", [](const QString& p) { ::chmod(QFile::encodeName(p).constData(), 0444); }},
-        {"removed", [](const QString& p) { QFile::remove(p); }},
-    };
-    for (const auto& c : cases) {
-        const CharaRecord hero = heroFile();
         const QByteArray before = readFile(CharaPath);
-        c.spoil(CharaPath);
-        ScriptedRandom rnd({0.9F, 0.1F, 0.9F, 0.5F}, 0.5F);
-        RecordingView view;
-        Roster roster{hero, enemyFile(fighter("memo", 1, 0, 0, 1, 0))};
-        Battle battle(view);
-        battle.RunBattle(roster);
-        EXPECT_EQ(battle.report().outcome, BattleOutcome::Victory) << c.what;
-        EXPECT_FALSE(battle.report().characterFileGrown) << c.what;
-        EXPECT_FALSE(battle.report().growError.isEmpty()) << c.what;
-        EXPECT_EQ(readFile(CharaPath), QFile::exists(CharaPath) ? before : QByteArray()) << c.what;
-        EXPECT_EQ(QFile::exists(CharaPath), std::string(c.what) != "removed") << c.what;
-        EXPECT_EQ(Chara.Experience, 1000) << c.what;
-        EXPECT_EQ(Idle, kTrue);
+        if (row.file == ReadOnly)
+            ::chmod(QFile::encodeName(CharaPath).constData(), 0444);
+        if (row.file == Removed)
+            QFile::remove(CharaPath);
+        QFile::remove(LogPath);
+        const CharaRecord enemy = enemyFile(fighter("big", 400, 100, 0, 150, 0, 1 + row.levelDiff));
+        // Filler draws of 0.25 give bytes of 67.
+        const auto [view, r] = fight({hero, enemy}, {0.9F, 0.1F, 0.9F, row.e, 0.9F, 0.1F, 0.0F, 0.0F}, 0.25F,
+                                     {row.file == DryRun});
+
+        QStringList shown{QStringLiteral("## !!戦闘開始!! ##"), QStringLiteral("bigが、Hero に攻撃!"),
+                          QStringLiteral("Heroは、%1のダメージを受けた!").arg(row.hit),
+                          QStringLiteral("Heroが、big に攻撃!"),
+                          QStringLiteral("Heroのクリティカルヒット!"), QStringLiteral("bigに、500のダメージを与えた!"),
+                          QStringLiteral("bigを倒した"), QStringLiteral("すべての敵を倒した!"),
+                          QStringLiteral("Heroは、%1の経験を得た").arg(row.gain)};
+        if (row.level > 1)
+            shown << QStringLiteral("Heroのレベルが%1上がった!").arg(row.level - 1);
+        QList<qint64> waits(shown.size(), 2000); // the start and the end wait 2 s, every blow MsgWait
+        std::fill(waits.begin() + 1, waits.begin() + 7, 500);
+        EXPECT_EQ(view.messages, shown) << row.name;
+        EXPECT_EQ(view.waits, waits) << row.name;
+        EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), shown.join(QLatin1Char('\n')) + QLatin1Char('\n')) << row.name;
+        EXPECT_TRUE(view.log.contains(QStringLiteral("big:Dead"))) << row.name;
+        EXPECT_EQ(QFile::exists(enemy.FileName), row.file == DryRun) << row.name;
+
+        const bool grown = row.file == Grows;
+        EXPECT_EQ(r.gain, row.gain) << row.name;
+        EXPECT_EQ(r.newLevel, row.level) << row.name;
+        EXPECT_EQ(r.characterFileGrown, grown) << row.name;
+        EXPECT_EQ(r.growError.isEmpty(), grown || row.file == DryRun) << row.name;
+        const QByteArray after = readFile(CharaPath);
+        EXPECT_EQ(grown ? after.mid(10) : after,
+                  grown ? before.mid(10) + QByteArray(row.gain, 67) : row.file == Removed ? QByteArray() : before)
+            << row.name;
+        EXPECT_EQ(CheckCharaFile(CharaPath), row.file != Removed) << row.name;
+        EXPECT_EQ(Chara.Experience, grown ? 1000 + row.gain : 1000) << row.name;
+        EXPECT_EQ(Chara.Level, grown ? row.level : 1) << row.name;
+        EXPECT_EQ(Chara.Vitarity, Chara.MaxVitarity) << row.name << ": healed after every victory";
+        EXPECT_EQ(Idle, kTrue) << row.name;
         ::chmod(QFile::encodeName(CharaPath).constData(), 0644);
     }
 }
@@ -358,23 +255,18 @@ TEST_F(BattleTest, VictoryLeavesAnUnwritableCharacterFileAlone)
 TEST_F(BattleTest, DefeatDisposesOfTheCharacterFile)
 {
     CharaRecord hero = heroFile();
-    hero.Vitarity = 5;
-    hero.Agility = 1;
-    const CharaRecord first = enemyFile(fighter("weak", 1, 0, 0, 1, 0));
+    std::tie(hero.Vitarity, hero.Agility) = std::tuple(5, 1);
+    const CharaRecord weak = enemyFile(fighter("weak", 1, 0, 0, 1, 0));
     const CharaRecord strong = enemyFile(fighter("strong", 999, 100, 0, 1, 0));
-    // The character beats "weak", then "strong" hits it down.
-    ScriptedRandom rnd({0.9F, 0.1F, 0.9F, 0.9F, 0.9F, 0.1F, 0.9F, 0.9F}, 0.0F);
-    RecordingView view;
-    Roster roster{hero, first, strong};
     const QString heroPath = CharaPath;
-    Battle battle(view);
-    battle.RunBattle(roster);
-    EXPECT_EQ(battle.report().outcome, BattleOutcome::Defeat);
+    // The character beats "weak", then "strong" fells it.
+    const auto [view, report] = fight({hero, weak, strong}, {0.9F, 0.1F, 0.9F, 0.9F, 0.9F, 0.1F, 0.9F, 0.9F});
+    EXPECT_EQ(report.outcome, BattleOutcome::Defeat);
     EXPECT_EQ(view.messages.last(), QStringLiteral("Heroは、死んでしまった..."));
     EXPECT_EQ(view.waits.last(), 2000);
     EXPECT_FALSE(QFile::exists(heroPath));
-    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("xdg/Trash/files/Hero.dmf"))));
-    EXPECT_FALSE(QFile::exists(first.FileName)) << "beaten before the defeat, stays removed";
+    EXPECT_TRUE(QFile::exists(home.trashed(QStringLiteral("Hero.dmf"))));
+    EXPECT_FALSE(QFile::exists(weak.FileName)) << "beaten before the defeat, stays removed";
     EXPECT_TRUE(QFile::exists(strong.FileName)) << "still standing, stays in place";
     EXPECT_TRUE(CharaPath.isEmpty());
     EXPECT_EQ(Chara, CharaRecord{});
@@ -383,100 +275,79 @@ TEST_F(BattleTest, DefeatDisposesOfTheCharacterFile)
 
 TEST_F(BattleTest, NobodyCanActWhenEveryAgilityIsZero)
 {
-    const CharaRecord hero = heroFile();
-    CharaRecord c = hero;
-    c.Agility = 0;
+    CharaRecord hero = heroFile();
+    hero.Agility = 0;
     const CharaRecord enemy = enemyFile(fighter("idle", 10, 1, 1, 0, 0));
-    RecordingView view;
-    Roster roster{c, enemy};
     Idle = kFalse;
-    Battle battle(view);
-    battle.RunBattle(roster);
-    EXPECT_EQ(battle.report().outcome, BattleOutcome::Stalemate);
+    EXPECT_EQ(fight({hero, enemy}, {}).second.outcome, BattleOutcome::Stalemate);
     EXPECT_TRUE(QFile::exists(enemy.FileName));
-    EXPECT_EQ(QFileInfo(CharaPath).size(), 1000);
+    EXPECT_EQ(readFile(CharaPath).size(), 1000);
     EXPECT_EQ(Idle, kTrue);
 }
 
 TEST_F(BattleTest, BonusExperience)
 {
-    // The character (Agility 100) dodges a faster enemy's attack (+2), lands
-    // a critical hit on it (+3) and beats it 2 levels up (+6).
-    CharaRecord hero = heroFile();
-    hero.Agility = 100;
-    hero.Luck = 10;
-    hero.Strength = 100;
-    ScriptedRandom rnd({0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 0.5F);
-    RecordingView view;
-    Roster roster{hero, enemyFile(fighter("fast", 50, 10, 0, 150, 0, 3))};
-    Battle battle(view, {true});
-    battle.RunBattle(roster);
-    EXPECT_EQ(battle.report().bonusExp, 2 + 3 + 6);
-    EXPECT_EQ(battle.report().gain, 11);
-    EXPECT_TRUE(view.messages.contains(QStringLiteral("Heroは、身をかわした!")));
-    EXPECT_TRUE(view.messages.contains(QStringLiteral("Heroのクリティカルヒット!")));
+    // Against an enemy 2 levels up (+6), the character (Agility 100) dodges
+    // (+2 only when the enemy is faster), then lands a critical hit (+3 only
+    // on a faster enemy) or a normal one (+1).
+    const struct { const char* name; int agility; std::initializer_list<float> draws; int bonus; } rows[] = {
+        {"faster enemy", 150, {0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6 + 2 + 3},
+        {"equal enemy", 100, {0.1F, 0.9F, 0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6},
+        {"slower enemy", 50, {0.1F, 0.9F, 0.1F, 0.9F, 0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6},
+        {"normal hit", 50, {0.9F, 0.1F, 0.9F, 0.9F}, 6 + 1},
+    };
+    for (const auto& row : rows) {
+        CharaRecord hero = heroFile();
+        std::tie(hero.Agility, hero.Luck, hero.Strength) = std::tuple(100, 10, 100);
+        const Roster roster{hero, fighter("foe", 50, 10, 0, row.agility, 0, 3)};
+        EXPECT_EQ(fight(roster, row.draws, {}, {true}).second.bonusExp, row.bonus) << row.name;
+    }
 }
 
 TEST_F(BattleTest, MinimisedCaption)
 {
-    const struct {
-        std::int16_t minimize;
-        bool minimized;
-        QStringList captions;
-    } cases[] = {
-        {1, true, {QStringLiteral("## !!戦闘開始!! ##"), QStringLiteral("V:87 残:1")}},
-        {0, true, {QStringLiteral("## !!戦闘開始!! ##"), QStringLiteral("Cが、E に攻撃!")}},
+    const QString start = QStringLiteral("## !!戦闘開始!! ##");
+    const struct { std::int16_t minimize; bool minimized; QStringList captions; } rows[] = {
+        {1, true, {start, QStringLiteral("V:87 残:1")}},
+        {0, true, {start, QStringLiteral("Cが、E に攻撃!")}},
         {1, false, {}},
     };
-    for (const auto& c : cases) {
-        Minimize = c.minimize;
-        ScriptedRandom rnd({}, 0.0F);
-        RecordingView view;
-        view.minimized = c.minimized;
-        view.stopAfter = 2;
-        Roster roster{fighter("C", 87, 1, 1, 100, 0), fighter("E", 99, 1, 1, 1, 0)};
-        Battle battle(view, {true});
-        EXPECT_THROW(battle.RunBattle(roster), StopBattle);
-        EXPECT_EQ(view.captions, c.captions) << c.minimize;
+    for (const auto& row : rows) {
+        Minimize = row.minimize;
+        const Roster roster{fighter("C", 87, 1, 1, 100, 0), fighter("E", 99, 1, 1, 1, 0)};
+        const QStringList captions = fight(roster, {}, {}, {true}, 2, row.minimized).first.captions;
+        EXPECT_EQ(captions, row.captions) << row.minimize << row.minimized;
     }
 }
 
 TEST(BattleMessages, EveryEventInEveryStyle)
 {
-    MessageArgs a;
-    a.chara = QStringLiteral("Hero");
-    a.attacker = QStringLiteral("memo");
-    a.target = QStringLiteral("memo");
-    a.damage = 12;
-    a.gain = 172;
-    a.levels = 2;
-    const struct {
-        BattleEvent event;
-        const char* texts[3];
-    } cases[] = {
-        {BattleEvent::BattleStart, {"削除を開始します", "## !!戦闘開始!! ##", "Hero「コロス！コロス！コロス！"}},
-        {BattleEvent::Victory, {"すべての削除が完了しました!", "すべての敵を倒した!", "Hero「はっはっは！パーフェクトな勝利だ！"}},
-        {BattleEvent::Experience, {"Heroは、172バイト追加保存されました", "Heroは、172の経験を得た", "Hero「172の経験？やつらだったらこんなもんだろうな！"}},
-        {BattleEvent::LevelUp, {"Heroの重要性が2増した!", "Heroのレベルが2上がった!", "Hero「ふふふ・・・、殺したくて仕方がねぇなぁ"}},
-        {BattleEvent::CharacterDied, {"Heroは、削除されました...", "Heroは、死んでしまった...", "Hero「ぐふッ！お釈迦様がみえる・・・"}},
-        {BattleEvent::AttackByCharacter, {"memoが、memo の削除を実行しました", "memoが、memo に攻撃!", "Hero「死にやがれ！このクソmemo野郎め！"}},
-        {BattleEvent::AttackOnCharacter, {"memoが、Hero の削除を実行しました", "memoが、Hero に攻撃!", "Hero「・・・memo、やる気かこの俺を！"}},
-        {BattleEvent::EnemyDodged, {"memoは、削除に失敗しました!", "memoは、身をかわした!", "Hero「ちッ！よけろな、バカmemoめ！"}},
-        {BattleEvent::CharacterDodged, {"Heroは、削除に失敗しました!", "Heroは、身をかわした!", "Hero「あたるかよ！"}},
-        {BattleEvent::CriticalByCharacter, {"Heroは最適化削除に成功しました", "Heroのクリティカルヒット!", "Hero「オラオラオラオラオラオラオラオラオラオラ！"}},
-        {BattleEvent::CriticalByEnemy, {"memoは最適化削除に成功しました", "memoのクリティカルヒット!", "memo「・・・ふ、不覚ッ！"}},
-        {BattleEvent::DamageDealt, {"memoを、12バイト削除しました!", "memoに、12のダメージを与えた!", "Hero「死ねッ！memo！12ぐらいでは手ぬるいわ！"}},
-        {BattleEvent::DamageTaken, {"Heroは、12バイトの削除されました!", "Heroは、12のダメージを受けた!", "Hero「ぐはぁッ！この俺が12も食らうとは・・・"}},
-        {BattleEvent::EnemyBeaten, {"memoを削除しました!", "memoを倒した", "Hero「memo、口ほどにもないやつだったな！"}},
+    MessageArgs a{.chara = QStringLiteral("Hero"), .attacker = QStringLiteral("imp"), .target = QStringLiteral("memo"),
+                  .damage = 2, .gain = 172, .levels = 3};
+    using enum BattleEvent;
+    const struct { BattleEvent event; const char* texts[3]; } rows[] = {
+        {BattleStart, {"削除を開始します", "## !!戦闘開始!! ##", "Hero「コロス！コロス！コロス！"}},
+        {Victory, {"すべての削除が完了しました!", "すべての敵を倒した!", "Hero「はっはっは！パーフェクトな勝利だ！"}},
+        {Experience,
+         {"Heroは、172バイト追加保存されました", "Heroは、172の経験を得た", "Hero「172の経験？やつらだったらこんなもんだろうな！"}},
+        {LevelUp, {"Heroの重要性が3増した!", "Heroのレベルが3上がった!", "Hero「ふふふ・・・、殺したくて仕方がねぇなぁ"}},
+        {CharacterDied, {"Heroは、削除されました...", "Heroは、死んでしまった...", "Hero「ぐふッ！お釈迦様がみえる・・・"}},
+        {AttackByCharacter, {"impが、memo の削除を実行しました", "impが、memo に攻撃!", "Hero「死にやがれ！このクソmemo野郎め！"}},
+        {AttackOnCharacter, {"impが、Hero の削除を実行しました", "impが、Hero に攻撃!", "Hero「・・・imp、やる気かこの俺を！"}},
+        {EnemyDodged, {"memoは、削除に失敗しました!", "memoは、身をかわした!", "Hero「ちッ！よけろな、バカmemoめ！"}},
+        {CharacterDodged, {"Heroは、削除に失敗しました!", "Heroは、身をかわした!", "Hero「あたるかよ！"}},
+        {CriticalByCharacter,
+         {"Heroは最適化削除に成功しました", "Heroのクリティカルヒット!", "Hero「オラオラオラオラオラオラオラオラオラオラ！"}},
+        {CriticalByEnemy, {"impは最適化削除に成功しました", "impのクリティカルヒット!", "imp「・・・ふ、不覚ッ！"}},
+        {DamageDealt, {"memoを、2バイト削除しました!", "memoに、2のダメージを与えた!", "Hero「死ねッ！memo！2ぐらいでは手ぬるいわ！"}},
+        {DamageTaken, {"Heroは、2バイトの削除されました!", "Heroは、2のダメージを受けた!", "Hero「ぐはぁッ！この俺が2も食らうとは・・・"}},
+        {EnemyBeaten, {"memoを削除しました!", "memoを倒した", "Hero「memo、口ほどにもないやつだったな！"}},
     };
-    for (const auto& c : cases)
+    for (const auto& row : rows)
         for (std::int16_t style = 0; style < 3; ++style)
-            EXPECT_EQ(MessageText(style, c.event, a), QString::fromUtf8(c.texts[style])) << int(c.event) << " " << style;
-
-    a.damage = 1;
-    EXPECT_EQ(MessageText(StyleViolent, BattleEvent::DamageTaken, a), QStringLiteral("Hero「ふん！1程度など、屁でもないわ！"));
-    a.damage = -3;
-    EXPECT_EQ(MessageText(StyleBusiness, BattleEvent::DamageDealt, a), QStringLiteral("memoを、-3バイト削除しました!"));
+            EXPECT_EQ(MessageText(style, row.event, a), QString::fromUtf8(row.texts[style])) << int(row.event) << '/' << style;
+    a.damage = 1; // the violent style shrugs off a single point
+    EXPECT_EQ(MessageText(StyleViolent, DamageTaken, a), QStringLiteral("Hero「ふん！1程度など、屁でもないわ！"));
 }
 
 // --- the drop -------------------------------------------------------------
@@ -484,162 +355,74 @@ TEST(BattleMessages, EveryEventInEveryStyle)
 TEST_F(BattleTest, DropFiltersAndOrdersTheRoster)
 {
     heroFile();
-    const QString dir = home.path();
-    writeFileOfSize(dir + QStringLiteral("/b.txt"), 10);
-    writeFileOfSize(dir + QStringLiteral("/a.txt"), 10);
-    writeFileOfSize(dir + QStringLiteral("/.hidden"), 10);
-    writeFileOfSize(dir + QStringLiteral("/ro.txt"), 10);
-    ::chmod(QFile::encodeName(dir + QStringLiteral("/ro.txt")).constData(), 0444);
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + QStringLiteral("/pipe")).constData(), 0644), 0);
-    ASSERT_EQ(::symlink("b.txt", QFile::encodeName(dir + QStringLiteral("/link.txt")).constData()), 0);
-    ASSERT_EQ(::symlink("Hero.dmf", QFile::encodeName(dir + QStringLiteral("/me.dmf")).constData()), 0);
-
+    const auto at = [this](const char* name) { return home.file(QString::fromUtf8(name)); };
+    for (const char* name : {"b.txt", "a.txt", ".hidden", "ro.txt", "two\nlines.txt", "日本語.txt"})
+        writeFileOfSize(at(name), 10);
+    ::chmod(QFile::encodeName(at("ro.txt")).constData(), 0444);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("pipe")).constData(), 0644), 0);
+    ASSERT_EQ(::symlink("b.txt", QFile::encodeName(at("link.txt")).constData()), 0);
+    ASSERT_EQ(::symlink("Hero.dmf", QFile::encodeName(at("me.dmf")).constData()), 0);
+    // A name that is not UTF-8 cannot be named back from its text.
+    const QByteArray badName = QFile::encodeName(home.path()) + "/bad\xFF\xFEname.txt";
+    ::close(::open(badName.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    QStringList paths;
+    for (int k = 0; k < 20000; ++k)
+        paths << home.file(QStringLiteral("missing-%1.txt").arg(k));
+    for (const char* name : {"b.txt", "Hero.dmf", ".hidden", "ro.txt", "pipe", ".", "a.txt", "b.txt", "link.txt",
+                             "./Hero.dmf", "me.dmf", "two\nlines.txt", "日本語.txt"})
+        paths << at(name);
+    paths << QFile::decodeName(badName);
     RecordingView view;
-    Battle battle(view, {true});
-    const Roster roster = battle.BuildRoster({dir + QStringLiteral("/b.txt"), CharaPath, dir + QStringLiteral("/.hidden"),
-                                              dir + QStringLiteral("/ro.txt"), dir + QStringLiteral("/pipe"), dir,
-                                              dir + QStringLiteral("/gone.txt"), dir + QStringLiteral("/a.txt"),
-                                              dir + QStringLiteral("/b.txt"), dir + QStringLiteral("/link.txt"),
-                                              dir + QStringLiteral("/./Hero.dmf"), dir + QStringLiteral("/me.dmf")});
-    ASSERT_EQ(roster.size(), 4U);
-    EXPECT_EQ(roster[0].Name, QStringLiteral("Hero"));
+    const Roster roster = Battle(view, {true}).BuildRoster(paths);
+    QStringList names, rows;
+    for (const CharaRecord& r : roster) {
+        names << r.Name;
+        rows << QStringLiteral("add:") + r.Name << QStringLiteral("update:%1:%2:0").arg(r.Name).arg(r.Vitarity);
+    }
+    EXPECT_EQ(names.join(QLatin1Char('|')), QStringLiteral("Hero|b|a|link|two\nlines|日本語"));
+    EXPECT_EQ(view.log, rows.mid(2));
     EXPECT_EQ(roster[0].Defense, 45) << "the item's percentage applies";
-    EXPECT_EQ(roster[1].Name, QStringLiteral("b"));
-    EXPECT_EQ(roster[2].Name, QStringLiteral("a"));
-    EXPECT_EQ(roster[3].Name, QStringLiteral("link"));
-    EXPECT_EQ(view.log, (QStringList{QStringLiteral("add:b"), QStringLiteral("update:b:%1:0").arg(roster[1].Vitarity),
-                                     QStringLiteral("add:a"), QStringLiteral("update:a:%1:0").arg(roster[2].Vitarity),
-                                     QStringLiteral("add:link"), QStringLiteral("update:link:%1:0").arg(roster[3].Vitarity)}));
 }
 
-TEST_F(BattleTest, DropThatStartsNoBattle)
+TEST_F(BattleTest, DropStartsABattleOrSaysWhyNot)
 {
+    const QString victim = home.file(QStringLiteral("victim.txt"));
+    const QStringList one{QStringLiteral("/etc/hostname")}, folders{QStringLiteral("/tmp"), QStringLiteral("/")};
+    // The log is named after the character and the time the battle began.
+    const QString logPattern = QRegularExpression::escape(HomeFolder()) + QStringLiteral("/Hero_\\d{6}\\.Log");
+    const QRegularExpression logName(QRegularExpression::anchoredPattern(logPattern));
+    using enum DropResult;
     const struct {
-        const char* what;
+        const char* name;
         bool character;
         std::int16_t idle;
         std::optional<QStringList> paths;
         DropResult result;
-        bool cleared;
-    } cases[] = {
-        {"battle running", true, kFalse, QStringList{QStringLiteral("/etc/hostname")}, DropResult::Busy, false},
-        {"no character", false, kTrue, QStringList{QStringLiteral("/etc/hostname")}, DropResult::NoCharacter, false},
-        {"no file list", true, kTrue, std::nullopt, DropResult::NoFiles, true},
-        {"only folders", true, kTrue, QStringList{QStringLiteral("/tmp"), QStringLiteral("/")}, DropResult::NothingAccepted, true},
+    } rows[] = {
+        {"battle running", true, kFalse, one, Busy}, {"no character", false, kTrue, one, NoCharacter},
+        {"no file list", true, kTrue, std::nullopt, NoFiles}, {"only folders", true, kTrue, folders, NothingAccepted},
+        {"fights", true, kTrue, QStringList{victim}, Fought},
     };
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
         ResetSettings();
-        if (c.character)
+        if (row.character)
             heroFile();
-        Idle = c.idle;
+        Idle = row.idle;
+        Log = 1;
+        writeFileOfSize(victim, 10);
+        ScriptedRandom rnd({}, 0.3F);
         RecordingView view;
-        Battle battle(view);
-        EXPECT_EQ(battle.Form_OLEDragDrop(c.paths), c.result) << c.what;
-        EXPECT_EQ(view.log.contains(QStringLiteral("clear")), c.cleared) << c.what;
-        EXPECT_EQ(view.beeps, c.result == DropResult::Busy ? 1 : 0) << c.what;
-        EXPECT_EQ(view.boxes, c.result == DropResult::NoCharacter ? QStringList{QStringLiteral("キャラが未設定です")} : QStringList{})
-            << c.what;
-        EXPECT_TRUE(view.messages.isEmpty()) << c.what;
-        EXPECT_EQ(Idle, c.idle) << c.what;
+        EXPECT_EQ(Battle(view).Form_OLEDragDrop(row.paths), row.result) << row.name;
+        const bool answered = row.result == Busy || row.result == NoCharacter;
+        EXPECT_EQ(view.log.value(0), answered ? QString() : QStringLiteral("clear")) << row.name;
+        EXPECT_EQ(view.log.contains(QStringLiteral("show")), row.result == Fought) << row.name;
+        EXPECT_EQ(view.beeps, row.result == Busy ? 1 : 0) << row.name;
+        EXPECT_EQ(view.boxes.join(u'|'), row.result == NoCharacter ? QStringLiteral("キャラが未設定です") : QString());
+        EXPECT_EQ(Idle, row.idle) << row.name;
+        EXPECT_EQ(logName.match(LogPath).hasMatch(), row.result == Fought) << LogPath.toStdString();
+        EXPECT_EQ(readFile(LogPath).count('\n'), view.messages.size()) << row.name;
+        EXPECT_EQ(view.messages.isEmpty(), row.result != Fought) << row.name;
     }
-}
-
-TEST_F(BattleTest, DropFightsAndLogsUnderTheCharactersName)
-{
-    heroFile();
-    Log = 1;
-    const QString victim = home.file(QStringLiteral("victim.txt"));
-    writeFileOfSize(victim, 10);
-    ScriptedRandom rnd({}, 0.3F);
-    RecordingView view;
-    Battle battle(view);
-    EXPECT_EQ(battle.Form_OLEDragDrop(QStringList{victim}), DropResult::Fought);
-    EXPECT_EQ(Idle, kTrue);
-    EXPECT_TRUE(LogPath.startsWith(HomeFolder() + QStringLiteral("/Hero_"))) << LogPath.toStdString();
-    EXPECT_TRUE(LogPath.endsWith(QStringLiteral(".Log")));
-    EXPECT_EQ(QFileInfo(LogPath).fileName().size(), QStringLiteral("Hero_hhnnss.Log").size());
-    EXPECT_EQ(readFile(LogPath).count('\n'), view.messages.size());
-    EXPECT_EQ(view.log.first(), QStringLiteral("clear"));
-    EXPECT_TRUE(view.log.contains(QStringLiteral("show")));
-}
-
-TEST_F(BattleTest, MakeCharaChecksInOrder)
-{
-    writeFileOfSize(HomeFolder() + QStringLiteral("/x,y.dmf"), 5);
-    writeFileOfSize(HomeFolder() + QStringLiteral("/Taken.dmf"), 5);
-    const struct {
-        QString name;
-        const char* message;
-    } cases[] = {
-        {QString(), "名前を入力して下さい"},
-        {QStringLiteral("a/b"), "\\ / : , ; * ? \" < > | は、使えません"},
-        {QStringLiteral("a,b"), "\\ / : , ; * ? \" < > | は、使えません"},
-        {QStringLiteral("a;b"), "\\ / : , ; * ? \" < > | は、使えません"},
-        {QStringLiteral("a|b"), "\\ / : , ; * ? \" < > | は、使えません"},
-        {QStringLiteral("x,y"), "すでに存在するキャラです"},
-        {QStringLiteral("Taken"), "すでに存在するキャラです"},
-    };
-    for (const auto& c : cases) {
-        QString path = QStringLiteral("untouched");
-        bool cancel = false;
-        EXPECT_EQ(MakeChara(c.name, path, cancel), QString::fromUtf8(c.message)) << c.name.toStdString();
-        EXPECT_TRUE(cancel);
-        EXPECT_EQ(path, QStringLiteral("untouched"));
-    }
-    EXPECT_EQ(readFile(HomeFolder() + QStringLiteral("/Taken.dmf")).size(), 5);
-}
-
-TEST_F(BattleTest, MakeCharaWritesAStampedThousandBytes)
-{
-    for (const QString& name : {QStringLiteral("Hero"), QStringLiteral("   "), QStringLiteral("勇者")}) {
-        QString path;
-        bool cancel = true;
-        EXPECT_TRUE(MakeChara(name, path, cancel).isEmpty());
-        EXPECT_FALSE(cancel);
-        EXPECT_EQ(path, HomeFolder() + QLatin1Char('/') + name + QStringLiteral(".dmf"));
-        const QByteArray bytes = readFile(path);
-        ASSERT_EQ(bytes.size(), 1000);
-        EXPECT_EQ(bytes.left(3), QByteArray("\x92\x7A\x65"));
-        EXPECT_TRUE(CheckCharaFile(path));
-        for (qsizetype k = 10; k < bytes.size(); ++k) {
-            const int b = static_cast<unsigned char>(bytes[k]);
-            ASSERT_TRUE(b >= 32 && b <= 172) << k << ": " << b;
-        }
-    }
-}
-
-} // namespace
-
-namespace {
-
-TEST_F(BattleTest, HugeAndOddDropsEndCleanly)
-{
-    heroFile();
-    const QString dir = home.path();
-    // A name that is not UTF-8 cannot be named back from its decoded text: it
-    // is left alone, never touched.
-    const QByteArray badName = QFile::encodeName(dir) + "/bad\xFF\xFEname.txt";
-    const int fd = ::open(badName.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    const QString newline = dir + QStringLiteral("/two\nlines.txt");
-    writeFileOfSize(newline, 10);
-    const QString japanese = dir + QStringLiteral("/日本語のファイル.txt");
-    writeFileOfSize(japanese, 10);
-
-    QStringList paths;
-    for (int k = 0; k < 20000; ++k)
-        paths << dir + QStringLiteral("/missing-%1.txt").arg(k);
-    paths << QFile::decodeName(badName) << newline << japanese;
-
-    RecordingView view;
-    Battle battle(view, {true});
-    const Roster roster = battle.BuildRoster(paths);
-    ASSERT_EQ(roster.size(), 3U);
-    EXPECT_EQ(roster[1].Name, QStringLiteral("two\nlines"));
-    EXPECT_EQ(roster[2].Name, QStringLiteral("日本語のファイル"));
-    struct stat st {};
-    EXPECT_EQ(::stat(badName.constData(), &st), 0);
 }
 
 } // namespace

@@ -5,9 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,287 +13,160 @@ using namespace dm::test;
 
 namespace {
 
-ProcessResult cli(const QStringList& args) { return runProgram(QStringLiteral(DUSTMAW_CLI), args); }
-
-TEST(Cli, InspectJsonKeepsArgumentOrderAndReportsRefusals)
-{
-    QTemporaryDir dir;
-    const QString hero = dir.filePath(QStringLiteral("Hero.dmf"));
-    writeFileOfSize(hero, 1000);
-    const ProcessResult r = cli({QStringLiteral("inspect"), QStringLiteral("--json"), hero,
-                                 dir.filePath(QStringLiteral("missing.txt")), dir.path()});
-    EXPECT_EQ(r.exitCode, 1);
-    const QList<QByteArray> lines = r.out.trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
-    const QByteArray expected =
-        "{\"Name\":\"Hero\",\"Level\":1,\"MaxVitarity\":134,\"Vitarity\":134,\"Strength\":150,"
-        "\"Defense\":43,\"Agility\":169,\"Luck\":11,\"ItemNo\":999,\"Item\":\"Cape\",\"Tribe\":\"DMF\","
-        "\"Experience\":1000,\"LongPath\":\"" + dir.path().toUtf8() + "/\",\"LevelStep\":1179,"
-        "\"FileName\":\"" + hero.toUtf8() + "\","
-        "\"ItemPercent\":{\"Strength\":100,\"Defense\":105,\"Agility\":100,\"Luck\":100},"
-        "\"Effective\":{\"Strength\":150,\"Defense\":45,\"Agility\":169,\"Luck\":11},\"NextLevel\":1179}";
-    EXPECT_EQ(lines[0], expected);
-    EXPECT_EQ(lines[1], "{\"FileName\":\"" + dir.filePath(QStringLiteral("missing.txt")).toUtf8()
-                            + "\",\"error\":\"no such file\"}");
-    EXPECT_EQ(lines[2], "{\"FileName\":\"" + dir.path().toUtf8() + "\",\"error\":\"is a folder\"}");
-}
-
-TEST(Cli, InspectShowsTheSheetAndEscapesOddNames)
-{
-    QTemporaryDir dir;
-    const QString odd = dir.filePath(QStringLiteral("line\nbreak \"q\".txt"));
-    writeFileOfSize(odd, 3000);
-    const ProcessResult text = cli({QStringLiteral("inspect"), odd});
-    EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
-    EXPECT_TRUE(text.out.contains("Tribe : TXT")) << text.out.toStdString();
-    EXPECT_TRUE(text.out.contains("Next Level :")) << text.out.toStdString();
-
-    const ProcessResult json = cli({QStringLiteral("inspect"), QStringLiteral("--json"), odd});
-    EXPECT_EQ(json.exitCode, 0);
-    EXPECT_EQ(json.out.count('\n'), 1);
-    EXPECT_TRUE(json.out.contains("\"Name\":\"line\\nbreak \\\"q\\\"\"")) << json.out.toStdString();
-}
-
-TEST(Cli, VerifyExitStatus)
-{
-    QTemporaryDir dir;
-    const QString good = dir.filePath(QStringLiteral("Good.dmf"));
-    const QString bad = dir.filePath(QStringLiteral("Bad.dmf"));
-    writeFile(good, CheckHeader(1000) + QByteArray(990, 'x'));
-    writeFile(bad, CheckHeader(1000) + QByteArray(991, 'x'));
-    const struct {
-        QStringList args;
-        int exit;
-    } cases[] = {
-        {{good}, 0},
-        {{bad}, 1},
-        {{good, bad}, 1},
-        {{dir.filePath(QStringLiteral("missing.dmf"))}, 1},
-    };
-    for (const auto& c : cases) {
-        const ProcessResult r = cli(QStringList{QStringLiteral("verify")} + c.args);
-        EXPECT_EQ(r.exitCode, c.exit) << c.args.join(QLatin1Char(' ')).toStdString();
-    }
-}
-
-TEST(Cli, InfoAnswersEveryMemberAlsoForAMissingPath)
-{
-    TempHome home;
-    const QString file = home.file(QStringLiteral("a.txt"));
-    writeFile(file, "abc");
-    const ProcessResult r = cli({QStringLiteral("info"), QStringLiteral("--json"), file, home.file(QStringLiteral("gone"))});
-    EXPECT_EQ(r.exitCode, 1);
-    const QList<QByteArray> lines = r.out.trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 2);
-    const QJsonObject present = QJsonDocument::fromJson(lines[0]).object();
-    const QJsonObject missing = QJsonDocument::fromJson(lines[1]).object();
-    EXPECT_TRUE(lines[0].startsWith("{\"FileName\":") && lines[0].contains("\"LongPathName\""));
-    EXPECT_EQ(present.keys(), missing.keys());
-    EXPECT_EQ(present.value(QStringLiteral("Size")).toInt(), 3);
-    EXPECT_EQ(present.value(QStringLiteral("Extension")).toString(), QStringLiteral("TXT"));
-    EXPECT_EQ(missing.value(QStringLiteral("Size")).toInt(), -1);
-    EXPECT_TRUE(missing.value(QStringLiteral("Directory")).toBool());
-    EXPECT_EQ(missing.value(QStringLiteral("FileType")).toString(), QStringLiteral("不明"));
-}
-
-TEST(Cli, BadInvocationsFailCleanly)
-{
-    const struct {
-        QStringList args;
-        bool ok;
-    } cases[] = {
-        {{}, false},
-        {{QStringLiteral("frobnicate")}, false},
-        {{QStringLiteral("inspect")}, false},
-        {{QStringLiteral("inspect"), QStringLiteral("--bogus"), QStringLiteral("x")}, false},
-        {{QStringLiteral("verify")}, false},
-        {{QStringLiteral("--help")}, true},
-        {{QStringLiteral("--version")}, true},
-        {{QStringLiteral("inspect"), QStringLiteral("--help")}, true},
-        {{QStringLiteral("verify"), QStringLiteral("--help")}, true},
-    };
-    for (const auto& c : cases) {
-        const ProcessResult r = cli(c.args);
-        const std::string what = c.args.join(QLatin1Char(' ')).toStdString();
-        if (c.ok) {
-            EXPECT_EQ(r.exitCode, 0) << what;
-            EXPECT_FALSE(r.out.isEmpty()) << what;
-        } else {
-            EXPECT_GT(r.exitCode, 0) << what;
-            EXPECT_TRUE(r.err.startsWith("dustmaw-cli: ")) << what << ": " << r.err.toStdString();
-        }
-    }
-}
-
-} // namespace
-
-namespace {
-
-class CliBattle : public ::testing::Test {
+// A home and Trash of the case's own, with three one-byte enemies.
+class Cli : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.file(QStringLiteral("xdg"))));
-        enemies = home.file(QStringLiteral("enemies"));
-        ASSERT_TRUE(QDir().mkpath(enemies));
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            writeFileOfSize(enemies + QLatin1Char('/') + QLatin1String(name), 1);
+        ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral("enemies"))));
+        for (const QString& p : enemies)
+            writeFileOfSize(p, 1);
     }
-    QStringList enemyPaths() const
+    // The words of a command line, $home standing for the home folder.
+    QStringList words(const char* line) const
     {
-        return {enemies + QStringLiteral("/a.txt"), enemies + QStringLiteral("/b.txt"), enemies + QStringLiteral("/c.txt")};
+        return QString::fromUtf8(line).replace(QStringLiteral("$home"), home.path()).split(u' ', Qt::SkipEmptyParts);
     }
-    TempHome home;
-    QString enemies;
+    // Runs `new Hero`, which makes Hero.dmf the default character.
+    QString newHero()
+    {
+        const ProcessResult made = runCli(words("new Hero"));
+        EXPECT_EQ(made.exitCode, 0) << made.err.toStdString();
+        EXPECT_EQ(made.out, QFile::encodeName(home.file(QStringLiteral("Hero.dmf"))) + '\n');
+        return home.file(QStringLiteral("Hero.dmf"));
+    }
+
+    TempHome home{TempHome::OwnTrash};
+    const QStringList enemies{home.file(QStringLiteral("enemies/a.txt")), home.file(QStringLiteral("enemies/b.txt")),
+                              home.file(QStringLiteral("enemies/c.txt"))};
 };
 
-TEST_F(CliBattle, NewMakesTheDefaultCharacter)
+TEST_F(Cli, InspectJsonKeepsArgumentOrderResolvesFoldersAndEscapes)
 {
-    const ProcessResult made = cli({QStringLiteral("new"), QStringLiteral("Hero")});
-    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
-    const QString path = home.file(QStringLiteral("Hero.dmf"));
-    EXPECT_EQ(made.out.trimmed(), QFile::encodeName(path));
-    EXPECT_TRUE(CheckCharaFile(path));
-    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains("DefaultChara=" + QFile::encodeName(path)));
-
-    const ProcessResult again = cli({QStringLiteral("new"), QStringLiteral("Hero")});
-    EXPECT_EQ(again.exitCode, 1);
-    EXPECT_TRUE(again.err.contains("すでに存在するキャラです")) << again.err.toStdString();
-
-    const ProcessResult other = cli({QStringLiteral("new"), QStringLiteral("--no-default"), QStringLiteral("Other")});
-    EXPECT_EQ(other.exitCode, 0);
-    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains("DefaultChara=" + QFile::encodeName(path)));
+    ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("sub")));
+    writeFileOfSize(home.file(QStringLiteral("Hero.dmf")), 1000);
+    writeFileOfSize(home.file(QStringLiteral("line\nbreak \"q\".txt")), 3000);
+    ASSERT_TRUE(QFile::link(home.file(QStringLiteral("Hero.dmf")), home.file(QStringLiteral("link.dmf"))));
+    // The folder part is resolved on disk; the last part stays, so a link stays a link.
+    const QString odd = home.file(QStringLiteral("line\nbreak \"q\".txt"));
+    const ProcessResult r =
+        runCli(words("inspect --json $home/./sub/../Hero.dmf $home/gone $home $home//sub/./../link.dmf") << odd);
+    EXPECT_EQ(r.exitCode, 1);
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    const QByteArray dir = QFileInfo(home.path()).canonicalFilePath().toUtf8();
+    EXPECT_EQ(lines[0], "{\"Name\":\"Hero\",\"Level\":1,\"MaxVitarity\":134,\"Vitarity\":134,\"Strength\":150,"
+                        "\"Defense\":43,\"Agility\":169,\"Luck\":11,\"ItemNo\":999,\"Item\":\"Cape\",\"Tribe\":\"DMF\","
+                        "\"Experience\":1000,\"LongPath\":\"" + dir + "/\",\"LevelStep\":1179,"
+                        "\"FileName\":\"" + dir + "/Hero.dmf\","
+                        "\"ItemPercent\":{\"Strength\":100,\"Defense\":105,\"Agility\":100,\"Luck\":100},"
+                        "\"Effective\":{\"Strength\":150,\"Defense\":45,\"Agility\":169,\"Luck\":11},"
+                        "\"NextLevel\":1179}");
+    EXPECT_EQ(lines[1], "{\"FileName\":\"" + dir + "/gone\",\"error\":\"no such file\"}");
+    EXPECT_EQ(lines[2], "{\"FileName\":\"" + dir + "\",\"error\":\"is a folder\"}");
+    EXPECT_TRUE(lines[3].startsWith("{\"Name\":\"link\",") && lines[3].contains(dir + "/link.dmf\",\"ItemPercent"));
+    EXPECT_TRUE(lines[4].startsWith("{\"Name\":\"line\\nbreak \\\"q\\\"\",")) << lines[4].toStdString();
 }
 
-TEST_F(CliBattle, DryRunIsRepeatableAndTouchesNothing)
+TEST_F(Cli, InvocationsAnsweredOrRefused)
 {
-    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
-    const QByteArray heroBytes = readFile(hero);
-    const QStringList args = QStringList{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"),
-                                         QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("42"),
-                                         QStringLiteral("--dry-run")}
-        + enemyPaths();
-    const ProcessResult first = cli(args);
-    const ProcessResult second = cli(args);
-    EXPECT_TRUE(first.exitCode == 0 || first.exitCode == 2) << first.err.toStdString();
-    EXPECT_EQ(first.out, second.out);
-    EXPECT_EQ(first.exitCode, second.exitCode);
-    EXPECT_TRUE(first.out.contains("dry run")) << first.out.toStdString();
-    EXPECT_EQ(readFile(hero), heroBytes);
-    for (const QString& p : enemyPaths())
-        EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
-}
-
-TEST_F(CliBattle, RealFightDisposesOfWhatItBeat)
-{
-    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
-    const ProcessResult r = cli(QStringList{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"),
-                                            QStringLiteral("0"), QStringLiteral("--seed"), QStringLiteral("3"),
-                                            QStringLiteral("--style"), QStringLiteral("1")}
-                                + enemyPaths());
-    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 2) << r.err.toStdString();
-    EXPECT_TRUE(r.out.startsWith("## !!戦闘開始!! ##\n")) << r.out.toStdString();
-    // Every file the summary calls trashed is in the trash; the others stay.
-    for (const QString& p : enemyPaths()) {
-        const bool trashed = r.out.contains("  trashed: " + QFile::encodeName(p) + "\n");
-        EXPECT_EQ(QFile::exists(p), !trashed) << p.toStdString();
-        EXPECT_EQ(QFile::exists(home.file(QStringLiteral("xdg/Trash/files/")) + QFileInfo(p).fileName()), trashed);
-    }
-    if (r.exitCode == 0)
-        EXPECT_TRUE(CheckCharaFile(hero));
-    else
-        EXPECT_FALSE(QFile::exists(hero));
-}
-
-TEST_F(CliBattle, FightRefusesBadInput)
-{
-    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
-    const QString a = enemyPaths().first();
-    const struct {
-        QStringList args;
-    } cases[] = {
-        {{QStringLiteral("fight"), a}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), home.file(QStringLiteral("none.dmf")), a}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--style"), QStringLiteral("3"), a}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--order"), QStringLiteral("x"), a}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"), QStringLiteral("-1"), a}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--bogus"), a}},
-        {{QStringLiteral("fight"), QStringLiteral("--chara"), hero, home.path(), hero}},
-        {{QStringLiteral("new")}},
-        {{QStringLiteral("new"), QStringLiteral("a/b")}},
+    EXPECT_TRUE(runCli(words("settings --json")).out.contains("\"IniExists\":false,"));
+    EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("DM.ini")))) << "looking creates nothing";
+    const QString hero = newHero();
+    const QByteArray defaultChara = "DefaultChara=" + QFile::encodeName(hero) + '\n';
+    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains(defaultChara));
+    EXPECT_EQ(runCli(words("new --no-default Other")).exitCode, 0);
+    EXPECT_TRUE(CheckCharaFile(home.file(QStringLiteral("Other.dmf"))));
+    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains(defaultChara));
+    writeFile(home.file(QStringLiteral("Bad.dmf")), stampedChara(1000) + 'x');
+    writeFile(home.file(QStringLiteral("DM.ini")),
+              "[Setting]\nMsgWait=13\nAttSr=9\nFormTop=-1\nLeft=1500\nLog=1\n[Param]\nTop=-45\n");
+    const char* const refused = "dustmaw-cli: ";
+    const struct { const char* line; int exit; const char* says; } rows[] = { // on stdout, or how stderr begins
+        {"--help", 0, "Usage: dustmaw-cli COMMAND"}, {"--version", 0, "dustmaw-cli "},
+        {"verify --help", 0, "verify PATH"},
+        {"inspect $home/Hero.dmf", 0, "Tribe : DMF\n"}, {"inspect $home/Hero.dmf", 0, "Next Level : 1179\n"},
+        {"verify $home/Hero.dmf", 0, "Hero.dmf: valid"}, {"verify $home/Bad.dmf", 1, "Bad.dmf: invalid"},
+        {"verify $home/Hero.dmf $home/Bad.dmf", 1, "Hero.dmf: valid"}, {"verify $home/none.dmf", 1, refused},
+        {"info --json $home/Hero.dmf", 0, "\"Size\":1000,"},
+        {"info --json $home/Hero.dmf", 0, "\"Extension\":\"DMF\","},
+        // A missing path gets every answer too.
+        {"info --json $home/gone", 1, "\"Size\":-1,"}, {"info --json $home/gone", 1, "\"FileType\":\"不明\""},
+        {"settings --json", 0,
+         "\"MsgWait\":1.3,\"AttSr\":0,\"DeadAfter\":0,\"FormTop\":-1,\"MsgType\":0,\"Log\":1,\"Minimize\":0,"
+         "\"CharaPath\":\"\",\"Left\":1500,\"Top\":0,\"EntryLeft\":0,\"EntryTop\":0,\"ParamLeft\":0,"
+         "\"ParamTop\":-45}\n"},
+        {"settings", 0, "\nFormTop:    -1\n"}, {"settings extra", 1, refused}, {"", 1, refused},
+        {"frobnicate", 1, refused},
+        {"inspect", 1, refused}, {"inspect --bogus x", 1, refused}, {"verify", 1, refused}, {"new", 1, refused},
+        {"new a/b", 1, refused}, {"new Hero", 1, "dustmaw-cli: すでに存在するキャラです"},
+        {"fight $home/enemies/a.txt", 1, refused}, {"fight --chara $home/Hero.dmf", 1, refused},
+        {"fight --chara $home/none.dmf $home/enemies/a.txt", 1, refused},
+        {"fight --chara $home/Hero.dmf --style 3 $home/enemies/a.txt", 1, refused},
+        {"fight --chara $home/Hero.dmf --order x $home/enemies/a.txt", 1, refused},
+        {"fight --chara $home/Hero.dmf --wait -1 $home/enemies/a.txt", 1, refused},
+        {"fight --chara $home/Hero.dmf --bogus $home/enemies/a.txt", 1, refused},
+        // A folder and the character itself are never fought.
+        {"fight --chara $home/Hero.dmf $home $home/Hero.dmf", 1, "dustmaw-cli: nothing acceptable"},
     };
-    for (const auto& c : cases) {
-        const ProcessResult r = cli(c.args);
-        EXPECT_EQ(r.exitCode, 1) << c.args.join(QLatin1Char(' ')).toStdString();
-        EXPECT_TRUE(r.err.startsWith("dustmaw-cli: ")) << r.err.toStdString();
+    for (const auto& row : rows) {
+        const ProcessResult r = runCli(words(row.line));
+        EXPECT_EQ(r.exitCode, row.exit) << row.line;
+        EXPECT_TRUE(r.err.startsWith(row.says) || r.out.contains(row.says))
+            << row.line << ": " << (r.out + r.err).toStdString();
     }
-    EXPECT_TRUE(QFile::exists(a));
+    EXPECT_TRUE(QFile::exists(enemies[0]));
     EXPECT_TRUE(CheckCharaFile(hero));
 }
 
-} // namespace
-
-namespace {
-
-TEST(Cli, FolderPartOfAPathIsResolvedAndALinkStaysALink)
+TEST_F(Cli, FightDryRunTouchesNothingThenRealFightDisposes)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    writeFileOfSize(dir.filePath(QStringLiteral("Hero.dmf")), 1000);
-    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("Hero.dmf")), dir.filePath(QStringLiteral("link.dmf"))));
-    const QString real = QFileInfo(dir.path()).canonicalFilePath();
-    const struct {
-        QString given, fileName;
-    } cases[] = {
-        {dir.path() + QStringLiteral("/./sub/../Hero.dmf"), real + QStringLiteral("/Hero.dmf")},
-        {dir.path() + QStringLiteral("//sub/./../link.dmf"), real + QStringLiteral("/link.dmf")},
-    };
-    for (const auto& c : cases) {
-        const ProcessResult r = cli({QStringLiteral("inspect"), QStringLiteral("--json"), c.given});
-        EXPECT_EQ(r.exitCode, 0) << c.given.toStdString();
-        EXPECT_TRUE(r.out.contains("\"FileName\":\"" + c.fileName.toUtf8() + "\"")) << r.out.toStdString();
+    const QString hero = newHero();
+    const QByteArray heroBytes = readFile(hero);
+    const QStringList dry = words("fight --chara $home/Hero.dmf --wait 0 --seed 42 --dry-run") + enemies;
+    const ProcessResult first = runCli(dry), second = runCli(dry);
+    EXPECT_TRUE(first.exitCode == 0 || first.exitCode == 2) << first.err.toStdString();
+    EXPECT_EQ(first.out, second.out) << "the same seed, the same battle";
+    EXPECT_EQ(first.exitCode, second.exitCode);
+    EXPECT_TRUE(first.out.contains("dry run")) << first.out.toStdString();
+    EXPECT_EQ(readFile(hero), heroBytes);
+    for (const QString& p : enemies)
+        EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
+
+    const ProcessResult r = runCli(words("fight --chara $home/Hero.dmf --wait 0 --seed 3 --style 1") + enemies);
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 2) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("## !!戦闘開始!! ##\n")) << r.out.toStdString();
+    for (const QString& p : enemies) { // what the summary calls trashed is in the Trash; the rest stays
+        const bool trashed = r.out.contains("  trashed: " + QFile::encodeName(p) + "\n");
+        EXPECT_EQ(QFile::exists(p), !trashed) << p.toStdString();
+        EXPECT_EQ(QFile::exists(home.trashed(QFileInfo(p).fileName())), trashed) << p.toStdString();
     }
+    EXPECT_TRUE(r.exitCode == 0 ? CheckCharaFile(hero) : !QFile::exists(hero)) << "grown when won, gone when lost";
 }
 
-} // namespace
-
-namespace {
-
-TEST_F(CliBattle, FullDiskLeavesTheCharacterFileAsItWas)
+TEST_F(Cli, FullDiskLeavesTheCharacterFileAsItWas)
 {
-    // A small file system of its own, in a mount namespace of its own, holds
-    // the character file and fills up; the enemy lies elsewhere.
+    // A small file system in a mount namespace of its own holds the character
+    // file and fills up; the enemy lies elsewhere.
     if (runProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}).exitCode != 0)
         GTEST_SKIP() << "cannot make a mount namespace here";
-    ASSERT_EQ(cli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
     const QString mount = home.file(QStringLiteral("small"));
     ASSERT_TRUE(QDir().mkpath(mount));
-    const QString enemy = home.file(QStringLiteral("enemies/a.txt"));
-    writeFile(enemy, QByteArray());
-
-    const QString script = QStringLiteral(
-        "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 100\n"
-        "cp \"$2\" \"$1/Hero.dmf\"\n"
-        "head -c 1000000 /dev/zero > \"$1/fill\" 2>/dev/null\n"
-        "\"$3\" fight --chara \"$1/Hero.dmf\" --wait 0 --seed 1 \"$4\"; rc=$?\n"
-        "cmp -s \"$2\" \"$1/Hero.dmf\" && echo UNCHANGED\n"
-        "ls -A \"$1\"\n"
-        "exit $rc\n");
-    const ProcessResult r = runProgram(QStringLiteral("unshare"),
-                                       {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script,
-                                        QStringLiteral("sh"), mount, hero, QStringLiteral(DUSTMAW_CLI), enemy});
+    const QString script = QStringLiteral("mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 100\n"
+                                          "cp \"$2\" \"$1/Hero.dmf\"\n"
+                                          "head -c 1000000 /dev/zero > \"$1/fill\" 2>/dev/null\n"
+                                          "\"$3\" fight --chara \"$1/Hero.dmf\" --wait 0 --seed 1 \"$4\"; rc=$?\n"
+                                          "cmp -s \"$2\" \"$1/Hero.dmf\" && echo UNCHANGED\n"
+                                          "ls -A \"$1\"; exit $rc\n");
+    const QStringList args{QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                           QStringLiteral("sh"), mount, newHero(), QStringLiteral(DUSTMAW_CLI), enemies[0]};
+    const ProcessResult r = runProgram(QStringLiteral("unshare"), args);
     if (r.exitCode == 100)
         GTEST_SKIP() << "cannot mount a tmpfs here";
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("could not be grown")) << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains("UNCHANGED\n")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("could not be grown") && r.out.contains("UNCHANGED\n")) << r.out.toStdString();
     EXPECT_TRUE(r.out.endsWith("Hero.dmf\nfill\n")) << "no temporary file is left: " << r.out.toStdString();
-    EXPECT_FALSE(QFile::exists(enemy)) << "the beaten enemy is still disposed of";
+    EXPECT_FALSE(QFile::exists(enemies[0])) << "the beaten enemy is still disposed of";
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 // The file object: existence, size, attributes and the parts of a name, for
 // the kinds of thing a drop can deliver.
 #include "services/clsFile.h"
+#include "support/Entries.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,120 +18,79 @@ using namespace dm::test;
 
 namespace {
 
-QByteArray native(const QString& s) { return QFile::encodeName(s); }
-
-bool xattrsSupported(const QString& file)
-{
-    return ::setxattr(native(file).constData(), "user.dustmaw-probe", "1", 1, 0) == 0
-        && ::removexattr(native(file).constData(), "user.dustmaw-probe") == 0;
-}
-
-struct Kind {
-    const char* what;
-    // Makes the thing in dir and returns the path to ask about.
-    std::function<QString(const QString& dir)> make;
-    bool enabled;
-    int size;
-    bool directory, hidden, readOnly, system;
-};
+QString in(const QString& dir, const char* name) { return dir + u'/' + QLatin1String(name); }
 
 QString plain(const QString& dir, const char* name, int size, mode_t mode = 0644)
 {
-    const QString p = dir + QLatin1Char('/') + QLatin1String(name);
-    writeFileOfSize(p, size);
-    ::chmod(native(p).constData(), mode);
-    return p;
+    return makeFile(in(dir, name), QByteArray(size, 'x'), mode);
 }
 
 TEST(FileObject, KindsOfPath)
 {
-    const Kind kinds[] = {
-        {"regular file", [](const QString& d) { return plain(d, "a.txt", 42); }, true, 42, false, false, false, false},
-        {"empty file", [](const QString& d) { return plain(d, "e.txt", 0); }, true, 0, false, false, false, false},
-        {"folder", [](const QString& d) { return d; }, false, -1, true, false, false, false},
-        {"folder with slash", [](const QString& d) { return d + QLatin1Char('/'); }, false, -1, true, false, false, false},
-        {"file with slash", [](const QString& d) { return plain(d, "s.txt", 3) + QLatin1Char('/'); }, false, -1, true, false, false, false},
-        {"missing", [](const QString& d) { return d + QStringLiteral("/nothing.txt"); }, false, -1, true, false, false, false},
-        {"empty path", [](const QString&) { return QString(); }, false, -1, true, false, false, false},
-        {"dangling link",
-         [](const QString& d) {
-             const QString p = d + QStringLiteral("/dangling.txt");
-             EXPECT_EQ(::symlink("gone.txt", native(p).constData()), 0);
-             return p;
-         },
-         false, -1, true, false, false, false},
-        {"link to file",
-         [](const QString& d) {
-             plain(d, "target.txt", 7);
-             const QString p = d + QStringLiteral("/link.txt");
-             EXPECT_EQ(::symlink("target.txt", native(p).constData()), 0);
-             return p;
-         },
-         true, 7, false, false, false, false},
-        {"link to folder",
-         [](const QString& d) {
-             const QString p = d + QStringLiteral("/dirlink");
-             EXPECT_EQ(::symlink(".", native(p).constData()), 0);
-             return p;
-         },
-         false, -1, true, false, false, false},
-        {"dot file", [](const QString& d) { return plain(d, ".hidden", 5); }, true, 5, false, true, false, false},
-        {"read-only file", [](const QString& d) { return plain(d, "ro.txt", 5, 0444); }, true, 5, false, false, true, false},
-        {"owner may not write", [](const QString& d) { return plain(d, "ro2.txt", 5, 0466); }, true, 5, false, false, true, false},
-        {"FIFO without writer",
-         [](const QString& d) {
-             const QString p = d + QStringLiteral("/pipe");
-             EXPECT_EQ(::mkfifo(native(p).constData(), 0644), 0);
-             return p;
-         },
-         true, 0, false, false, false, true},
+    constexpr int R = clsFile::AttrReadOnly, H = clsFile::AttrHidden, S = clsFile::AttrSystem, A = clsFile::AttrArchive;
+    // size -1: not Enabled, and so a Directory as a drop sees it.
+    const struct { const char* name; std::function<QString(const QString& d)> make; int size, attrs; } rows[] = {
+        {"regular file", [](const QString& d) { return plain(d, "a.txt", 42); }, 42, 0},
+        {"folder", [](const QString& d) { return d; }, -1, 0},
+        {"file with slash", [](const QString& d) { return plain(d, "s.txt", 3) + u'/'; }, -1, 0},
+        {"missing", [](const QString& d) { return in(d, "nothing.txt"); }, -1, 0},
+        {"dangling link", [](const QString& d) { return makeLink(in(d, "gone"), in(d, "l")); }, -1, 0},
+        {"link to file", [](const QString& d) { return makeLink(plain(d, "t", 7), in(d, "l")); }, 7, 0},
+        {"dot file", [](const QString& d) { return plain(d, ".hidden", 5); }, 5, H},
+        // Root may write anything; the owner's write bit still says read-only.
+        {"read-only file", [](const QString& d) { return plain(d, "ro.txt", 5, 0444); }, 5, R},
+        {"owner may not write", [](const QString& d) { return plain(d, "ro.txt", 5, 0466); }, 5, R},
         // Root may remove it from /dev; anyone else may not.
-        {"device", [](const QString&) { return QStringLiteral("/dev/null"); }, true, 0, false, false, ::geteuid() != 0, true},
+        {"device", [](const QString&) { return QStringLiteral("/dev/null"); }, 0, ::geteuid() != 0 ? S | R : S},
+        {"FIFO without writer",
+         [](const QString& d) { return ::mkfifo(native(in(d, "p")).constData(), 0644) ? QString() : in(d, "p"); }, 0, S},
         {"file in a folder nobody may write",
          [](const QString& d) {
-             const QString sub = d + QStringLiteral("/locked");
-             EXPECT_EQ(::mkdir(native(sub).constData(), 0755), 0);
-             const QString p = plain(sub, "x.txt", 9);
-             EXPECT_EQ(::chmod(native(sub).constData(), 0555), 0);
+             const QString p = plain(d, "x.txt", 9);
+             EXPECT_EQ(::chmod(native(d).constData(), 0555), 0);
              return p;
          },
-         true, 9, false, false, true, false},
+         9, R},
     };
-    for (const Kind& k : kinds) {
-        SCOPED_TRACE(k.what);
+    for (const auto& row : rows) {
         QTemporaryDir dir;
-        clsFile f;
-        f.setFileName(k.make(dir.path()));
-        EXPECT_EQ(f.Enabled(), k.enabled);
-        EXPECT_EQ(f.Size(), k.size);
-        EXPECT_EQ(f.Directory(), k.directory);
-        EXPECT_EQ(f.Hidden(), k.hidden);
-        EXPECT_EQ(f.ReadOnly(), k.readOnly);
-        EXPECT_EQ(f.System(), k.system);
-        EXPECT_FALSE(f.Archive());
-        // Let the folder be cleaned up.
-        ::chmod(native(dir.path() + QStringLiteral("/locked")).constData(), 0755);
+        clsFile f = fileAt(row.make(dir.path()));
+        EXPECT_EQ(f.Enabled(), row.size >= 0) << row.name;
+        EXPECT_EQ(f.Size(), row.size) << row.name;
+        EXPECT_EQ(f.Directory(), row.size < 0) << row.name;
+        const int attrs = (f.ReadOnly() ? R : 0) | (f.Hidden() ? H : 0) | (f.System() ? S : 0) | (f.Archive() ? A : 0);
+        EXPECT_EQ(attrs, row.attrs) << row.name;
+        // Lets the folder be cleaned up.
+        ::chmod(native(dir.path()).constData(), 0700);
     }
 }
 
-TEST(FileObject, UnreadableFileFailsForAnOrdinaryUser)
+// Root may read and remove anything, so these run as nobody: in a sticky
+// folder (/tmp, shared folders) only the entry's or the folder's owner may
+// remove an entry, so another's file there is read-only, writable or not.
+TEST(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
 {
-    // Root may read anything, so the tool runs as nobody here.
-    if (::access("/usr/bin/setpriv", X_OK) != 0 || ::geteuid() != 0)
-        GTEST_SKIP() << "needs root and setpriv";
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root, to hand files to another user, and setpriv";
     QTemporaryDir dir;
-    ASSERT_EQ(::chmod(native(dir.path()).constData(), 0755), 0);
-    const QString secret = plain(dir.path(), "secret.txt", 10, 0600);
-    const QString open = plain(dir.path(), "open.txt", 10, 0644);
+    makeDir(dir.path());
+    const QString sticky = makeDir(dir.path() + QStringLiteral("/shared"), 01777);
+    // enabledAndReadOnly: 2 for Enabled, 1 for ReadOnly.
+    const struct { const char* name; mode_t mode; uid_t owner; int enabledAndReadOnly; } rows[] = {
+        {"unreadable.txt", 0600, 0, 0}, {"another's.txt", 0666, 0, 3}, {"own.txt", 0666, ordinaryUser(), 2}};
+    for (const auto& row : rows) {
+        const QString path = plain(sticky, row.name, 3, row.mode);
+        ASSERT_EQ(::chown(native(path).constData(), row.owner, 0), 0);
+        const auto ask = [&](QString*) { return (fileAt(path).Enabled() ? 2 : 0) | (fileAt(path).ReadOnly() ? 1 : 0); };
+        EXPECT_EQ(runAsOrdinaryUser(ask).code, row.enabledAndReadOnly) << row.name;
+    }
+    // The command-line tool says why it cannot take the unreadable one.
     const ProcessResult r = runProgram(QStringLiteral("/usr/bin/setpriv"),
-                                       {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                        QStringLiteral("--clear-groups"), QStringLiteral(DUSTMAW_CLI),
-                                        QStringLiteral("inspect"), QStringLiteral("--json"), secret, open});
+        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+         QStringLiteral(DUSTMAW_CLI), QStringLiteral("inspect"), QStringLiteral("--json"),
+         sticky + QStringLiteral("/unreadable.txt")});
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
-    const QList<QByteArray> lines = r.out.trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
-    EXPECT_TRUE(lines[0].contains("\"error\":\"cannot be read")) << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].startsWith("{\"Name\":\"open\"")) << lines[1].toStdString();
+    EXPECT_TRUE(r.out.contains("\"error\":\"cannot be read")) << r.out.toStdString();
 }
 
 TEST(FileObject, PartsOfTheName)
@@ -139,13 +98,8 @@ TEST(FileObject, PartsOfTheName)
     QTemporaryDir dir;
     const QString d = dir.path();
     writeFileOfSize(d + QStringLiteral("/file.txt"), 1);
-    const struct {
-        QString path;
-        const char* extension;
-        QString shortName;
-        QString longPath;
-    } cases[] = {
-        {d + QStringLiteral("/file.txt"), "TXT", QStringLiteral("file"), d + QLatin1Char('/')},
+    const struct { QString path; const char* extension; QString shortName, longPath; } rows[] = {
+        {d + QStringLiteral("/file.txt"), "TXT", QStringLiteral("file"), d + u'/'},
         {QStringLiteral("/a/archive.tar.gz"), "GZ", QStringLiteral("archive.tar"), QStringLiteral("/a/archive.tar.gz")},
         {QStringLiteral("/dir.d/file"), "", QStringLiteral("file"), QStringLiteral("/dir.d/file")},
         {QStringLiteral("/a/b."), "", QStringLiteral("b"), QStringLiteral("/a/b.")},
@@ -153,77 +107,54 @@ TEST(FileObject, PartsOfTheName)
         {QStringLiteral("/d/.bashrc"), "BASHRC", QString(), QStringLiteral("/d/.bashrc")},
         {QStringLiteral("/d/メモ.テキスト"), "テキスト", QStringLiteral("メモ"), QStringLiteral("/d/メモ.テキスト")},
         {d + QStringLiteral("/."), "", QString(), d + QStringLiteral("/.")},
-        {d + QLatin1Char('/'), "", QString(), d + QLatin1Char('/')},
+        {d + u'/', "", QString(), d + u'/'},
     };
-    for (const auto& c : cases) {
-        clsFile f;
-        f.setFileName(c.path);
-        EXPECT_EQ(f.Extension(), QString::fromUtf8(c.extension)) << c.path.toStdString();
-        EXPECT_EQ(f.ShortFileName(), c.shortName) << c.path.toStdString();
-        EXPECT_EQ(f.LongPathName(), c.longPath) << c.path.toStdString();
+    for (const auto& row : rows) {
+        clsFile f = fileAt(row.path);
+        EXPECT_EQ(f.Extension(), QString::fromUtf8(row.extension)) << row.path.toStdString();
+        EXPECT_EQ(f.ShortFileName(), row.shortName) << row.path.toStdString();
+        EXPECT_EQ(f.LongPathName(), row.longPath) << row.path.toStdString();
     }
 }
 
 TEST(FileObject, ReadOnlyLet)
 {
     QTemporaryDir dir;
-    const struct {
-        mode_t before;
-        bool value;
-        mode_t after;
-    } cases[] = {
-        {0664, true, 0444},
-        {0644, false, 0644},
-        {0444, false, 0644},
-        {0400, true, 0400},  // already read-only: nothing written
-        {0460, false, 0660},
-    };
-    for (const auto& c : cases) {
-        const QString p = plain(dir.path(), "f.txt", 1, c.before);
-        clsFile f;
-        f.setFileName(p);
-        EXPECT_TRUE(f.setReadOnly(c.value)) << f.errorString().toStdString();
+    const struct { mode_t before; bool value; mode_t after; } rows[] = {
+        {0664, true, 0444}, {0644, false, 0644}, {0444, false, 0644}, {0400, true, 0400}, {0460, false, 0660}};
+    for (const auto& row : rows) {
+        clsFile f = fileAt(plain(dir.path(), "f.txt", 1, row.before));
+        EXPECT_TRUE(f.setReadOnly(row.value)) << f.errorString().toStdString();
         struct stat st {};
-        ASSERT_EQ(::stat(native(p).constData(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, c.after) << std::oct << c.before;
-        EXPECT_EQ(f.ReadOnly(), (c.after & S_IWUSR) == 0);
-        ::chmod(native(p).constData(), 0644);
+        ASSERT_EQ(::stat(native(f.FileName()).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.after) << std::oct << row.before;
+        EXPECT_EQ(f.ReadOnly(), (row.after & S_IWUSR) == 0) << std::oct << row.before;
     }
-    clsFile missing;
-    missing.setFileName(dir.path() + QStringLiteral("/missing"));
-    EXPECT_TRUE(missing.setReadOnly(true));
-    EXPECT_FALSE(missing.ReadOnly());
+    // Nothing there: nothing to do, and nothing fails.
+    EXPECT_TRUE(fileAt(dir.path() + QStringLiteral("/missing")).setReadOnly(true));
 }
 
 TEST(FileObject, DosAttributesLiveInAnExtendedAttribute)
 {
     QTemporaryDir dir;
-    const QString p = plain(dir.path(), "plain.txt", 3);
-    if (!xattrsSupported(p))
+    clsFile f = fileAt(plain(dir.path(), "plain.txt", 3));
+    const QByteArray p = native(f.FileName());
+    if (::setxattr(p.constData(), "user.dustmaw-probe", "1", 1, 0) != 0)
         GTEST_SKIP() << "no user extended attributes on this file system";
-    clsFile f;
-    f.setFileName(p);
     ASSERT_TRUE(f.setHidden(true)) << f.errorString().toStdString();
     ASSERT_TRUE(f.setArchive(true));
-    EXPECT_TRUE(f.Hidden());
-    EXPECT_TRUE(f.Archive());
-    EXPECT_FALSE(f.System());
+    EXPECT_TRUE(f.Hidden() && f.Archive() && !f.System());
     char buf[32] = {};
-    ASSERT_GT(::getxattr(native(p).constData(), "user.DOSATTRIB", buf, sizeof buf - 1), 0);
+    ASSERT_GT(::getxattr(p.constData(), "user.DOSATTRIB", buf, sizeof buf - 1), 0);
     EXPECT_STREQ(buf, "0x22");
     ASSERT_TRUE(f.setHidden(false));
     ASSERT_TRUE(f.setSystem(true));
-    EXPECT_FALSE(f.Hidden());
-    EXPECT_TRUE(f.System());
-    EXPECT_TRUE(f.Archive());
+    EXPECT_TRUE(!f.Hidden() && f.Archive() && f.System());
 
     // What Samba writes: a trailing NUL. Its read-only bit does not count:
     // the mode bits alone say that, so the ReadOnly let can always undo it.
-    ASSERT_EQ(::setxattr(native(p).constData(), "user.DOSATTRIB", "0x7\0", 4, 0), 0);
-    EXPECT_FALSE(f.ReadOnly());
-    EXPECT_TRUE(f.Hidden());
-    EXPECT_TRUE(f.System());
-    EXPECT_FALSE(f.Archive());
+    ASSERT_EQ(::setxattr(p.constData(), "user.DOSATTRIB", "0x7\0", 4, 0), 0);
+    EXPECT_TRUE(!f.ReadOnly() && f.Hidden() && f.System() && !f.Archive());
 }
 
 } // namespace
