@@ -29,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* head = data + 5 + nameLength;
     const std::size_t headLength = size - 5 - nameLength;
 
-    static const QByteArray folder = "/dev/shm/dustmaw-fuzz-" + QByteArray::number(::getpid());
+    static const QByteArray folder
+        = (qEnvironmentVariableIsEmpty("DUSTMAW_FUZZ_DIR") ? QByteArray("/dev/shm") : qgetenv("DUSTMAW_FUZZ_DIR"))
+        + "/dustmaw-fuzz-" + QByteArray::number(::getpid());
     ::mkdir(folder.constData(), 0700);
     const QByteArray path = folder + '/' + name;
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

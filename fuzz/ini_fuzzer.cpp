@@ -2,6 +2,7 @@
 // then a key is written and must read back as written.
 #include "services/clsIniFile.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cstddef>
@@ -10,8 +11,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // tmpfs: every write of the profile file is flushed to disk.
-    static const QString path = QStringLiteral("/dev/shm/dustmaw-fuzz-%1.ini").arg(::getpid());
+    // tmpfs, since every write of the profile file is flushed to disk; a folder
+    // of its own, since every write also looks through the folder for leftovers.
+    static const QString path = [] {
+        const QByteArray base
+            = qEnvironmentVariableIsEmpty("DUSTMAW_FUZZ_DIR") ? "/dev/shm" : qgetenv("DUSTMAW_FUZZ_DIR");
+        const QString dir = QFile::decodeName(base) + QStringLiteral("/dustmaw-fuzz-%1").arg(::getpid());
+        QDir().mkpath(dir);
+        return dir + QStringLiteral("/DM.ini");
+    }();
     {
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))

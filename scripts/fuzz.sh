@@ -10,6 +10,10 @@ CXX=clang++ CC=clang cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo 
   -DDUSTMAW_SANITIZE=ON -DDUSTMAW_TESTS=OFF -DDUSTMAW_BENCH=OFF >/dev/null
 targets=(pe ini chara rgn drop)
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
+# The targets that need files write them on tmpfs, into a folder removed afterwards.
+DUSTMAW_FUZZ_DIR=$(mktemp -d /dev/shm/dustmaw-fuzz.XXXXXX)
+export DUSTMAW_FUZZ_DIR
+trap 'rm -rf "$DUSTMAW_FUZZ_DIR"' EXIT
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in "${targets[@]}"; do
