@@ -258,6 +258,11 @@ void frmMaw::Terminate()
 void frmMaw::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter p(this);
+    drawHero(p);
+}
+
+void frmMaw::drawHero(QPainter& p)
+{
     // Scaled by whole pixels, nearest neighbour, and drawn 1:1 on the
     // device: at a ratio of 2 every picture pixel is a sharp 2×2 block.
     const int ratio = std::max(1, qRound(p.device()->devicePixelRatioF()));

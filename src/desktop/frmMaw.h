@@ -13,6 +13,7 @@
 #include <optional>
 
 class QLockFile;
+class QPainter;
 
 namespace dm {
 
@@ -53,6 +54,8 @@ public:
     // The outline the window has (canonical), empty while it is rectangular.
     [[nodiscard]] const RectList& outline() const { return m_outline; }
     [[nodiscard]] const QImage& picture() const { return m_picture; }
+    // Paints the hero at the painter's device ratio, rounded to a whole one.
+    void drawHero(QPainter& p);
     // The battle list window, created on first use.
     frmEntry& entry();
     // The window carrying the pop-up menu, created on first use.

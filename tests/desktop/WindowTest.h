@@ -1,20 +1,22 @@
 #pragma once
 // What the window tests share: an application on the offscreen platform, a
-// throwaway home, trash and settings per case, and the message boxes a case
-// caused.
+// throwaway home and Trash per case, and the modal windows a case opens.
+#include "desktop/frmMaw.h"
+#include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QList>
+#include <QApplication>
+#include <QDir>
 #include <QMessageBox>
-#include <QObject>
-#include <QString>
 #include <QTimer>
-#include <QWidget>
-
-#include <gtest/gtest.h>
 
 #include <deque>
 #include <functional>
+
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
+}
 
 namespace dm::test {
 
@@ -24,24 +26,35 @@ struct ShownBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool operator==(const ShownBox&) const = default;
 };
-void PrintTo(const ShownBox& b, std::ostream* os);
+inline void PrintTo(const ShownBox& b, std::ostream* os)
+{
+    *os << '[' << b.title.toStdString() << "] " << b.text.toStdString() << " icon " << b.icon;
+}
 
-// Answers every modal message box with OK while alive, keeping what it said.
-class BoxCatcher final : public QObject {
+// Answers the modal windows a case opens: message boxes with OK, keeping
+// what they said; other windows with the steps given, one each, in order, a
+// step acting on the first modal window of its type.
+class Modals final : public QObject {
 public:
-    BoxCatcher();
-    QList<ShownBox> boxes;
-
-private:
-    QTimer m_timer;
-};
-
-// Acts on the modal windows a case opens, one step each, in order; message
-// boxes are left to the BoxCatcher. A step applies to the first modal window
-// of its type.
-class ModalScript final : public QObject {
-public:
-    ModalScript();
+    Modals()
+    {
+        // Two timers: Qt fires none again while its own slot runs, and a step
+        // may open a message box.
+        connect(&m_boxTimer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << ShownBox{box->windowTitle(), box->text(), box->icon()};
+                box->done(QMessageBox::Ok);
+            }
+        });
+        connect(&m_stepTimer, &QTimer::timeout, this, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && qobject_cast<QMessageBox*>(modal) == nullptr && !m_steps.empty()
+                && m_steps.front()(modal))
+                m_steps.pop_front();
+        });
+        m_boxTimer.start(5);
+        m_stepTimer.start(5);
+    }
     template <class Window>
     void then(std::function<void(Window&)> step)
     {
@@ -53,23 +66,22 @@ public:
         });
     }
     [[nodiscard]] bool done() const { return m_steps.empty(); }
+    QList<ShownBox> boxes;
 
 private:
     std::deque<std::function<bool(QWidget*)>> m_steps;
-    bool m_running = false;
-    QTimer m_timer;
+    QTimer m_boxTimer, m_stepTimer;
 };
 
-// A fresh home folder, and HOME and XDG_DATA_HOME inside it so the Trash is
-// the case's own; settings reset before and after.
+// Settings reset before and after. GLib reads HOME once per process, and
+// ctest runs every case in a process of its own.
 class WindowTest : public ::testing::Test {
 protected:
-    WindowTest();
-    ~WindowTest() override;
-    [[nodiscard]] QString trashFiles() const { return home.file(QStringLiteral("xdg/Trash/files")); }
+    WindowTest() { ResetSettings(); }
+    ~WindowTest() override { ResetSettings(); }
 
-    TempHome home;
-    BoxCatcher catcher;
+    TempHome home{TempHome::OwnTrash};
+    Modals modals;
 };
 
 } // namespace dm::test

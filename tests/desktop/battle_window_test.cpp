@@ -1,25 +1,17 @@
-// Drops on the hero: a real battle through the battle list window, with its
-// rows, icons, status bar and menu, and the drops that start nothing.
-#include "character/CharaFile.h"
+// Drops on the hero: a real battle through the battle list window, and the
+// drops that start nothing.
 #include "desktop/EntryModel.h"
 #include "desktop/Twips.h"
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
-#include "desktop/frmMaw.h"
 #include "desktop/frmVer.h"
-#include "services/Settings.h"
 
 #include <QAction>
-#include <QDir>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QTest>
-#include <QTreeView>
 #include <QUrl>
 
-#include <gtest/gtest.h>
-
-#include <functional>
+#include <cstring>
 
 namespace dm {
 namespace {
@@ -28,8 +20,7 @@ using test::CaseName;
 using test::PrintTo;
 using test::ShownBox;
 
-// A file list as a file manager drags it; entries that are not absolute
-// paths are taken as URLs.
+// A file list as a file manager drags it; what is not an absolute path is a URL.
 std::unique_ptr<QMimeData> files(const QStringList& paths)
 {
     auto mime = std::make_unique<QMimeData>();
@@ -42,13 +33,12 @@ std::unique_ptr<QMimeData> files(const QStringList& paths)
 
 class DropTest : public test::WindowTest {
 protected:
-    // The character Hero (1000 bytes), made the default one in DM.ini.
     QString hero = home.file(QStringLiteral("Hero.dmf"));
     QString dir = home.file(QStringLiteral("drop"));
 
     DropTest()
     {
-        test::writeFile(hero, CheckHeader(1000) + QByteArray(990, 'h'));
+        test::writeFile(hero, test::stampedChara(1000));
         test::writeFile(home.file(QStringLiteral("DM.ini")),
                         "[Setting]\nMsgType=1\nDefaultChara=" + QFile::encodeName(hero) + '\n');
         QDir().mkpath(dir + QStringLiteral("/folder"));
@@ -56,22 +46,18 @@ protected:
 
     QString enemy(const char* name)
     {
-        const QString path = dir + QLatin1Char('/') + QString::fromUtf8(name);
-        test::writeFileOfSize(path, 200);
-        return path;
+        test::writeFileOfSize(dir + QLatin1Char('/') + QString::fromUtf8(name), 200);
+        return dir + QLatin1Char('/') + QString::fromUtf8(name);
     }
 
-    // Drags onto an opaque pixel of the hero and drops; what the source is
-    // told to do with its files.
+    // Drags onto an opaque pixel of the hero offering copy and move, as file
+    // managers do, and drops; what the source is told it has done.
     static Qt::DropAction drop(frmMaw& maw, const QMimeData& mime)
     {
-        const QRect first = maw.outline().front();
-        const QPoint at = first.topLeft();
+        const QPoint at = maw.outline().front().topLeft();
         const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
         QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&maw, &enter);
-        QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&maw, &move);
         QDropEvent dropped(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
         dropped.setDropAction(Qt::MoveAction);
         QApplication::sendEvent(&maw, &dropped);
@@ -79,19 +65,13 @@ protected:
         return dropped.dropAction();
     }
 
-    static QString cell(const frmEntry& e, int row, int column)
-    {
-        return e.model().index(row, column).data().toString();
-    }
-
-    static QList<bool> enabled(frmMaw& maw)
+    // New, Open, Properties and Quit of the menu: a battle leaves only Properties.
+    static QList<bool> menu(frmMaw& maw)
     {
         frmVer& ver = maw.menuWindow();
         ver.UpdateMenu();
-        QList<bool> states;
-        for (const QAction* a : {ver.mnuAddNew, ver.mnuOpen, ver.mnuParam, ver.mnuTrashOpen, ver.mnuSetting, ver.mnuQuit})
-            states << a->isEnabled();
-        return states;
+        return {ver.mnuAddNew->isEnabled(), ver.mnuOpen->isEnabled(), ver.mnuParam->isEnabled(),
+                ver.mnuQuit->isEnabled()};
     }
 };
 
@@ -99,7 +79,6 @@ TEST_F(DropTest, DroppedFilesFightThroughTheEntryWindow)
 {
     frmMaw maw;
     ASSERT_TRUE(maw.Form_Load());
-    ASSERT_EQ(CharaPath, hero);
     // Every draw 0.5: Hero (Agility 169) always hits these slower enemies,
     // which never hit back; each falls to one blow.
     test::ScriptedRandom draws({}, 0.5F);
@@ -107,78 +86,60 @@ TEST_F(DropTest, DroppedFilesFightThroughTheEntryWindow)
     entry.setWaitScale(0.001);
     const QStringList beaten{enemy("draft.txt"), enemy("list.txt"), enemy("b.txt")};
     const QString late = enemy("c.txt");
-    EXPECT_EQ(enabled(maw), (QList<bool>{true, true, true, true, true, true}));
 
-    struct {
-        bool seen = false;
-        int rows = 0;
-        QString vitarity;
-        bool closed = true;
-        QList<bool> menu;
-        int rowsAfterSecondDrop = 0;
-    } during;
+    // Looked at once, in the middle of the battle.
+    bool seen = false;
     QTimer probe;
     probe.callOnTimeout([&] {
-        if (during.seen || Idle != kFalse)
+        if (seen || Idle != kFalse)
             return;
-        during.seen = true;
-        during.rows = entry.model().rowCount();
-        during.vitarity = entry.vitarityText();
-        during.closed = entry.close() || !entry.isVisible();
-        during.menu = enabled(maw);
+        seen = true;
+        EXPECT_EQ(entry.model().rowCount(), 3);
+        EXPECT_EQ(entry.vitarityText(), QStringLiteral("Vit：134"));
+        EXPECT_FALSE(entry.close() || !entry.isVisible());
+        EXPECT_EQ(menu(maw), (QList<bool>{false, false, true, false}));
         drop(maw, *files({late}));
-        during.rowsAfterSecondDrop = entry.model().rowCount();
+        EXPECT_EQ(entry.model().rowCount(), 3);
     });
     probe.start(1);
 
-    const auto mime = files({beaten[0], dir + QStringLiteral("/folder"), beaten[1], dir + QStringLiteral("/gone.txt"),
-                             QStringLiteral("https://example.com/x.txt"), hero, beaten[2]});
-    EXPECT_EQ(drop(maw, *mime), Qt::CopyAction);
+    // Folders, vanished files, web addresses, the hero's own file and file
+    // URLs that name other files than they show are no enemies.
+    test::writeFile(dir + QStringLiteral("/keep.txt"), "k");
+    EXPECT_EQ(drop(maw, *files({beaten[0], dir + QStringLiteral("/folder"), beaten[1], dir + QStringLiteral("/gone"),
+                                QStringLiteral("https://example.com/x.txt"), hero, QStringLiteral("file:keep.txt"),
+                                dir + QStringLiteral("/folder/../keep.txt"), beaten[2]})),
+              Qt::CopyAction);
     EXPECT_TRUE(maw.Busy()); // until the battle has begun, another drop only beeps
-    ASSERT_TRUE(QTest::qWaitFor([&] { return during.seen && !maw.Busy(); }, 30000));
-
-    EXPECT_EQ(during.rows, 3);
-    EXPECT_EQ(during.vitarity, QStringLiteral("Vit：134"));
-    EXPECT_FALSE(during.closed);
-    EXPECT_EQ(during.menu, (QList<bool>{false, false, true, true, true, false}));
-    EXPECT_EQ(during.rowsAfterSecondDrop, 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen && !maw.Busy(); }, 30000));
     EXPECT_TRUE(QFile::exists(late));
 
     ASSERT_EQ(entry.model().rowCount(), 3);
     for (int row = 0; row < 3; ++row) {
-        const QString name = QFileInfo(beaten[row]).fileName();
-        EXPECT_EQ(cell(entry, row, 0), QFileInfo(beaten[row]).completeBaseName());
-        EXPECT_EQ(cell(entry, row, 1), QStringLiteral("TXT"));
-        EXPECT_EQ(cell(entry, row, 3), QStringLiteral("0"));
-        EXPECT_EQ(cell(entry, row, 9), QStringLiteral("200"));
+        const QFileInfo file(beaten[row]);
+        QStringList cells;
+        for (const int column : {0, 1, 3, 9})
+            cells << entry.model().index(row, column).data().toString();
+        EXPECT_EQ(cells, (QStringList{file.completeBaseName(), QStringLiteral("TXT"), QStringLiteral("0"),
+                                      QStringLiteral("200")}));
         EXPECT_FALSE(entry.model().index(row, 0).data(Qt::DecorationRole).isNull());
-        EXPECT_FALSE(QFile::exists(beaten[row]));
-        EXPECT_TRUE(QFile::exists(trashFiles() + QLatin1Char('/') + name)) << name.toStdString();
-        EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("xdg/Trash/info/")) + name + QStringLiteral(".trashinfo")));
+        EXPECT_FALSE(file.exists());
+        EXPECT_TRUE(QFile::exists(home.trashed(file.fileName())));
     }
     EXPECT_TRUE(entry.isVisible());
     EXPECT_TRUE(entry.messageText().startsWith(QStringLiteral("Hero"))) << entry.messageText().toStdString();
     EXPECT_GT(QFileInfo(hero).size(), 1000);
     EXPECT_TRUE(QFileInfo(dir + QStringLiteral("/folder")).isDir());
-    EXPECT_EQ(enabled(maw), (QList<bool>{true, true, true, true, true, true}));
-    EXPECT_TRUE(entry.close());
-    EXPECT_TRUE(catcher.boxes.isEmpty());
-}
+    EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/keep.txt")));
+    EXPECT_EQ(menu(maw), (QList<bool>{true, true, true, true}));
+    EXPECT_TRUE(modals.boxes.isEmpty());
 
-TEST_F(DropTest, EntryWindowKeepsItsPlaceAndComesBackThere)
-{
-    frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
-    frmEntry& entry = maw.entry();
-    entry.show();
+    // Moved, it is the list again, not a minimised battle report; closed
+    // while idle, it is unloaded, and the next use loads it where it was.
     entry.SetCaption(QStringLiteral("V:1 残:2"));
     entry.move(30, 45);
-    const QPointF twips = TwipsFromPixels({30, 45});
-    EXPECT_EQ(EntryLeft, qRound(twips.x()));
-    EXPECT_EQ(EntryTop, qRound(twips.y()));
     EXPECT_EQ(entry.windowTitle(), QStringLiteral("Entry"));
-
-    // Closed while idle, it is unloaded; the next use loads it at its place.
+    EXPECT_EQ(QPoint(EntryLeft, EntryTop), TwipsFromPixels({30, 45}).toPoint());
     EXPECT_TRUE(entry.close());
     entry.resize(50, 50);
     maw.entry().ShowEntryWindow();
@@ -188,12 +149,11 @@ TEST_F(DropTest, EntryWindowKeepsItsPlaceAndComesBackThere)
 
 struct QuietCase {
     std::string name;
-    std::function<std::unique_ptr<QMimeData>(const QString& dir)> mime;
+    std::vector<const char*> paths; // in the drop folder unless a URL; none: text only
     bool character;
     int rowsAfter;
-    QList<ShownBox> boxes;
+    const char* box;
 };
-
 class QuietDrop : public DropTest, public ::testing::WithParamInterface<QuietCase> {};
 
 TEST_P(QuietDrop, StartsNoBattle)
@@ -201,6 +161,7 @@ TEST_P(QuietDrop, StartsNoBattle)
     const QuietCase& c = GetParam();
     if (!c.character)
         test::writeFile(home.file(QStringLiteral("DM.ini")), "[Setting]\nDefaultChara=\n");
+    test::writeFile(dir + QStringLiteral("/b.txt"), "b");
     frmMaw maw;
     ASSERT_TRUE(maw.Form_Load());
     CharaRecord old;
@@ -208,36 +169,27 @@ TEST_P(QuietDrop, StartsNoBattle)
     old.FileName = dir + QStringLiteral("/old");
     maw.entry().AddEntryRow(old);
 
-    drop(maw, *c.mime(dir));
+    QStringList paths;
+    for (const char* p : c.paths)
+        paths << (std::strchr(p, ':') != nullptr ? QString::fromUtf8(p) : dir + QString::fromUtf8(p));
+    auto mime = paths.isEmpty() ? std::make_unique<QMimeData>() : files(paths);
+    mime->setText(QStringLiteral("hello"));
+    drop(maw, *mime);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 5000));
     EXPECT_EQ(maw.entry().model().rowCount(), c.rowsAfter);
     EXPECT_FALSE(maw.entry().isVisible());
-    EXPECT_EQ(catcher.boxes, c.boxes);
+    QList<ShownBox> boxes;
+    if (c.box != nullptr)
+        boxes << ShownBox{QStringLiteral("Dustmaw"), QString::fromUtf8(c.box)};
+    EXPECT_EQ(modals.boxes, boxes);
+    EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/b.txt")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Drops, QuietDrop,
-    ::testing::Values(
-        QuietCase{"TextOnly",
-                  [](const QString&) {
-                      auto m = std::make_unique<QMimeData>();
-                      m->setText(QStringLiteral("hello"));
-                      return m;
-                  },
-                  true, 0, {}},
-        QuietCase{"FoldersAndVanishedFiles",
-                  [](const QString& d) {
-                      return files({d + QStringLiteral("/folder"), d + QStringLiteral("/gone.txt")});
-                  },
-                  true, 0, {}},
-        // Found by fuzzing: such URLs name other files than they show.
-        QuietCase{"RelativeAndUncleanFileUrls",
-                  [](const QString& d) {
-                      test::writeFile(d + QStringLiteral("/b.txt"), "b");
-                      return files({QStringLiteral("file:b.txt"), d + QStringLiteral("/folder/../b.txt")});
-                  },
-                  true, 0, {}},
-        QuietCase{"NoCharacter", [](const QString& d) { return files({d + QStringLiteral("/folder")}); }, false, 1,
-                  {{QStringLiteral("Dustmaw"), QStringLiteral("キャラが未設定です")}}}),
+INSTANTIATE_TEST_SUITE_P(Drops, QuietDrop, ::testing::Values(
+    QuietCase{"TextOnly", {}, true, 0, nullptr},
+    // Found by fuzzing: such URLs name other files than they show.
+    QuietCase{"NothingToFight", {"/folder", "/gone.txt", "file:b.txt", "/folder/../b.txt"}, true, 0, nullptr},
+    QuietCase{"NoCharacter", {"/b.txt"}, false, 1, "キャラが未設定です"}),
     CaseName());
 
 } // namespace

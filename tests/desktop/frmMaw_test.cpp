@@ -1,19 +1,15 @@
-// The hero's window: start-up and shut-down, the outline cache and its
-// failures, placement, z-order, crisp drawing and dragging.
+// The hero's window: its outline and the DM.rgn cache, start-up and
+// shut-down, placement, z-order, crisp drawing and dragging.
+#include "desktop/RgnData.h"
 #include "desktop/Twips.h"
 #include "desktop/WindowTest.h"
-#include "desktop/frmMaw.h"
-#include "services/Settings.h"
 
-#include <QApplication>
 #include <QLockFile>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
-
-#include <functional>
+#include <QtEndian>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,136 +22,183 @@ using test::CaseName;
 using test::PrintTo;
 using test::ShownBox;
 
+// Rectangles as Windows writes them: left, top, right, bottom (exclusive).
+RectList rects(std::initializer_list<std::array<int, 4>> list)
+{
+    RectList out;
+    for (const auto& [l, t, r, b] : list)
+        out.emplace_back(l, t, r - l, b - t);
+    return out;
+}
+
+QByteArray longs(std::initializer_list<std::int32_t> values)
+{
+    QByteArray out(4 * static_cast<int>(values.size()), '\0');
+    qToLittleEndian<std::int32_t>(values.begin(), static_cast<qsizetype>(values.size()), out.data());
+    return out;
+}
+
+TEST(Outline, RunsOfThePictureInTheWindowsLayout)
+{
+    // The colour of pixel (0, 0) inside the figure is a hole; a run reaching
+    // the last column ends there; an empty row adds nothing.
+    QImage img(9, 4, QImage::Format_RGB32);
+    img.fill(Qt::blue);
+    for (int x : {1, 2, 6, 7}) {
+        img.setPixel(x, 0, qRgb(255, 0, 0));
+        img.setPixel(x, 1, qRgb(0, 0, 0));
+    }
+    for (int x = 1; x < 9; ++x)
+        img.setPixel(x, 2, qRgb(255, 0, 0));
+    const RectList runs = OutlineRuns(img);
+    EXPECT_EQ(runs, rects({{1, 0, 3, 1}, {6, 0, 8, 1}, {1, 1, 3, 2}, {6, 1, 8, 2}, {1, 2, 9, 3}}));
+    // Identical rows merge into one band.
+    const QByteArray bytes = RgnDataBytes(CanonicalRects(runs));
+    EXPECT_EQ(bytes, longs({32, 1, 3, 48, 1, 0, 9, 3, 1, 0, 3, 2, 6, 0, 8, 2, 1, 2, 9, 3}));
+    EXPECT_EQ(RgnDataBytes(*ParseRgnData(bytes)), bytes);
+}
+
+// Whatever the rectangles' order, overlap and size, the same pixels give the
+// same canonical list.
+struct ParseCase {
+    std::string name;
+    QByteArray data;
+    std::optional<RectList> result;
+};
+class ParseRgn : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseRgn, GivesTheCanonicalRegionOrNone) { EXPECT_EQ(ParseRgnData(GetParam().data), GetParam().result); }
+
+QByteArray header(std::int32_t n) { return longs({32, 1, n, 16 * n, 0, 0, 9, 9}); }
+
+INSTANTIATE_TEST_SUITE_P(Data, ParseRgn, ::testing::Values(
+    ParseCase{"ShorterThanHeader", header(0).left(31), std::nullopt},
+    ParseCase{"FewerRectsThanCount", header(3) + longs({0, 0, 1, 1, 1, 0, 2, 1}), std::nullopt},
+    ParseCase{"NegativeCount", header(-1), std::nullopt},
+    ParseCase{"MoreThanItHolds", header(kMaxRgnRects + 1) + QByteArray(16 * (kMaxRgnRects + 1), '\0'), std::nullopt},
+    ParseCase{"NoRectangles", header(0), RectList{}},
+    ParseCase{"EmptyRectsVanish", header(2) + longs({3, 3, 3, 8, 1, 1, 4, 1}), RectList{}},
+    ParseCase{"TouchingSpansMerge", header(2) + longs({2, 0, 5, 1, 0, 0, 2, 1}), rects({{0, 0, 5, 1}})},
+    ParseCase{"OverlapIsUnited", header(2) + longs({2, 2, 6, 6, 0, 0, 4, 4}),
+              rects({{0, 0, 4, 2}, {0, 2, 6, 4}, {2, 4, 6, 6}})},
+    ParseCase{"GapsStay", header(3) + longs({0, 2, 5, 3, 3, 0, 5, 1, 0, 0, 2, 1}),
+              rects({{0, 0, 2, 1}, {3, 0, 5, 1}, {0, 2, 5, 3}})},
+    // Found by fuzzing: two spans of 2^31 each would merge into a width no
+    // int holds.
+    ParseCase{"CoordinateBeyond27Bits", header(2) + longs({-(1 << 27), 0, 0, 1, 0, 0, 1 << 27, 1}), std::nullopt}),
+    CaseName());
+
 class MawTest : public test::WindowTest {
 protected:
     QString ini = home.file(QStringLiteral("DM.ini"));
     QString rgn = home.file(QStringLiteral("DM.rgn"));
 };
 
-ShownBox plainBox(const char* text) { return {QStringLiteral("Dustmaw"), QString::fromUtf8(text)}; }
-
-TEST_F(MawTest, CacheOfOneStartShapesTheNextWithoutThePicture)
+TEST_F(MawTest, OutlineIsTheFigureAndIsCached)
 {
-    RectList first;
-    {
-        frmMaw maw;
-        ASSERT_TRUE(maw.Form_Load());
-        first = maw.outline();
-        EXPECT_EQ(first, CanonicalRects(OutlineRuns(maw.picture())));
-        EXPECT_EQ(maw.mask(), RegionOf(first));
-        EXPECT_TRUE(maw.isVisible());
-        maw.Quit();
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    const QImage& hero = maw.picture();
+    ASSERT_FALSE(maw.mask().isEmpty());
+    for (int y = 0; y < hero.height(); ++y) {
+        for (int x = 0; x < hero.width(); ++x)
+            ASSERT_EQ(maw.mask().contains(QPoint(x, y)), hero.pixel(x, y) != hero.pixel(0, 0)) << x << "," << y;
     }
-    ASSERT_TRUE(QFile::exists(rgn));
-    // Another picture, same cache: the cache decides, no pixel is read.
-    QImage other(54, 50, QImage::Format_RGB32);
-    other.fill(Qt::red);
-    frmMaw again(other);
-    ASSERT_TRUE(again.Form_Load());
-    EXPECT_EQ(again.outline(), first);
-    EXPECT_TRUE(catcher.boxes.isEmpty());
+    EXPECT_EQ(maw.outline(), RectsOf(maw.mask()));
+    EXPECT_EQ(ParseRgnData(test::readFile(rgn)), maw.outline());
+    EXPECT_TRUE(modals.boxes.isEmpty());
+}
+
+QImage picture(int size, bool (*figure)(int x, int y))
+{
+    QImage img(size, size, QImage::Format_RGB32);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x)
+            img.setPixel(x, y, figure(x, y) ? qRgb(255, 255, 255) : qRgb(0, 0, 255));
+    }
+    return img;
 }
 
 struct CacheCase {
     std::string name;
     std::function<void(const QString& rgn)> prepare;
-    std::function<QImage()> picture;
+    QImage picture; // null: the shipped hero
     bool starts;
-    std::optional<ShownBox> box;
-    bool rectangular;
+    const char* box; // nullptr: none
+    std::optional<RectList> outline; // empty: a rectangular window; nullopt: the picture's figure
     bool cacheAfter;
 };
+class Cache : public MawTest, public ::testing::WithParamInterface<CacheCase> {};
 
-class CacheFailure : public MawTest, public ::testing::WithParamInterface<CacheCase> {};
-
-TEST_P(CacheFailure, BehavesAsItShould)
+TEST_P(Cache, ShapesOrSaysWhyNot)
 {
     const CacheCase& c = GetParam();
     if (c.prepare)
         c.prepare(rgn);
     {
-        frmMaw maw(c.picture ? c.picture() : QImage());
+        frmMaw maw(c.picture);
         EXPECT_EQ(maw.Form_Load(), c.starts);
         if (c.starts) {
-            EXPECT_EQ(maw.outline().empty(), c.rectangular);
-            EXPECT_EQ(maw.mask().isEmpty(), c.rectangular);
-            EXPECT_EQ(maw.size(), maw.picture().size());
+            EXPECT_EQ(maw.outline(), c.outline.value_or(CanonicalRects(OutlineRuns(maw.picture()))));
+            EXPECT_EQ(maw.mask(), RegionOf(maw.outline()));
         }
     }
-    EXPECT_EQ(catcher.boxes, c.box ? QList<ShownBox>{*c.box} : QList<ShownBox>{});
+    QList<ShownBox> boxes;
+    if (c.box != nullptr)
+        boxes << ShownBox{QStringLiteral("Dustmaw"), QString::fromUtf8(c.box)};
+    EXPECT_EQ(modals.boxes, boxes);
     EXPECT_EQ(QFile::exists(rgn), c.cacheAfter);
-    // A cache that ends the program still runs the shut-down.
-    if (!c.starts) {
-        EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("DM.ini"))));
-    }
+    EXPECT_TRUE(c.starts || QFile::exists(ini)) << "a cache that ends the program still runs the shut-down";
 }
 
-void writeRgn(const QString& path, const QByteArray& bytes) { test::writeFile(path, bytes); }
-QByteArray rgnOf(const RectList& r) { return RgnDataBytes(r); }
+std::function<void(const QString&)> cache(const QByteArray& bytes)
+{
+    return [bytes](const QString& path) { test::writeFile(path, bytes); };
+}
+const char* const kUnreadable = "リージョンデータの読み込みに失敗しました。";
 
-INSTANTIATE_TEST_SUITE_P(Rgn, CacheFailure,
-    ::testing::Values(
-        CacheCase{"Truncated",
-                  [](const QString& p) { writeRgn(p, rgnOf({QRect(1, 1, 5, 5), QRect(1, 9, 5, 5)}).chopped(4)); },
-                  {}, false, plainBox("リージョンデータの読み込みに失敗しました。"), true, true},
-        CacheCase{"EmptyFile", [](const QString& p) { writeRgn(p, {}); }, {}, false,
-                  plainBox("リージョンデータの読み込みに失敗しました。"), true, true},
-        CacheCase{"AFolder", [](const QString& p) { QDir().mkpath(p); }, {}, false,
-                  plainBox("リージョンデータの読み込みに失敗しました。"), true, true},
-        CacheCase{"NothingOnTheWindow", [](const QString& p) { writeRgn(p, rgnOf({QRect(500, 500, 9, 9)})); }, {},
-                  true, plainBox("窓の整形に失敗しました。"), true, true},
-        CacheCase{"HugeButValid",
-                  [](const QString& p) { writeRgn(p, rgnOf({QRect(0, 0, 9, 9)}) + QByteArray(8 << 20, 'x')); }, {},
-                  true, std::nullopt, false, true},
-        CacheCase{"PictureWithoutFigure", {},
-                  [] {
-                      QImage img(54, 50, QImage::Format_RGB32);
-                      img.fill(Qt::blue);
-                      return img;
-                  },
-                  true, plainBox("フォームの変形に失敗しました。"), true, false},
-        CacheCase{"PictureTooDetailed", {},
-                  [] {
-                      // A checkerboard: one rectangle per pixel pair.
-                      QImage img(90, 90, QImage::Format_RGB32);
-                      for (int y = 0; y < 90; ++y)
-                          for (int x = 0; x < 90; ++x)
-                              img.setPixel(x, y, (x + y) % 2 != 0 ? qRgb(0, 0, 255) : qRgb(255, 255, 255));
-                      return img;
-                  },
-                  true, plainBox("ＣＧのサイズが大きすぎます。"), false, false}),
+INSTANTIATE_TEST_SUITE_P(Rgn, Cache, ::testing::Values(
+    // No pixel of the picture is read when there is a cache, however large.
+    CacheCase{"DecidesOverThePicture", cache(RgnDataBytes(rects({{0, 0, 9, 9}})) + QByteArray(8 << 20, 'x')), {}, true,
+              nullptr, rects({{0, 0, 9, 9}}), true},
+    CacheCase{"Truncated", cache(RgnDataBytes(rects({{1, 1, 5, 5}})).chopped(4)), {}, false, kUnreadable, {}, true},
+    CacheCase{"AFolder", [](const QString& p) { QDir().mkpath(p); }, {}, false, kUnreadable, {}, true},
+    CacheCase{"NothingOnTheWindow", cache(RgnDataBytes(rects({{500, 500, 509, 509}}))), {}, true,
+              "窓の整形に失敗しました。", RectList{}, true},
+    CacheCase{"PictureWithoutFigure", {}, picture(50, [](int, int) { return false; }), true,
+              "フォームの変形に失敗しました。", RectList{}, false},
+    // One rectangle per pixel pair: more than the cache may hold.
+    CacheCase{"PictureTooDetailed", {}, picture(90, [](int x, int y) { return (x + y) % 2 == 0; }), true,
+              "ＣＧのサイズが大きすぎます。", std::nullopt, false}),
     CaseName());
 
 struct PlaceCase {
     std::string name;
     const char* ini; // nullptr: no DM.ini
-    QPoint expected;
+    QPoint twips;    // negative: the top-left of the primary screen
     bool onTop;
 };
-
 class Placement : public MawTest, public ::testing::WithParamInterface<PlaceCase> {};
 
 TEST_P(Placement, PositionAndZOrder)
 {
     const PlaceCase& c = GetParam();
     if (c.ini != nullptr)
-        test::writeFile(ini, QByteArray(c.ini));
+        test::writeFile(ini, c.ini);
     frmMaw maw;
     ASSERT_TRUE(maw.Form_Load());
-    const QPoint px(qRound(c.expected.x() / TwipsPerPixelX()), qRound(c.expected.y() / TwipsPerPixelY()));
-    const QPoint origin = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
-    EXPECT_EQ(maw.pos(), c.expected.x() < 0 ? origin : px);
+    EXPECT_EQ(maw.pos(), c.twips.x() < 0 ? QGuiApplication::primaryScreen()->availableGeometry().topLeft()
+                                         : QPoint(PixelsFromTwipsX(c.twips.x()), PixelsFromTwipsY(c.twips.y())));
     EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), c.onTop);
 }
 
-INSTANTIATE_TEST_SUITE_P(Saved, Placement,
-    ::testing::Values(
-        PlaceCase{"FirstRun", nullptr, {0, 0}, false},
-        PlaceCase{"SavedTwips", "[Setting]\nLeft=1500\nTop=3000\nFormTop=-1\n", {1500, 3000}, true},
-        PlaceCase{"NotTopmost", "[Setting]\nLeft=150\nFormTop=-2\n", {150, 0}, false},
-        // A monitor that is gone: back to the top-left of the primary screen.
-        PlaceCase{"FarOffScreen", "[Setting]\nLeft=9000000\nTop=-9000000\n", {-1, -1}, false},
-        PlaceCase{"JustOffTheLeftEdge", "[Setting]\nLeft=-900\n", {-1, -1}, false}),
+INSTANTIATE_TEST_SUITE_P(Saved, Placement, ::testing::Values(
+    PlaceCase{"FirstRun", nullptr, {0, 0}, false},
+    PlaceCase{"SavedTwips", "[Setting]\nLeft=1500\nTop=3000\nFormTop=-1\n", {1500, 3000}, true},
+    PlaceCase{"NotTopmost", "[Setting]\nLeft=150\nFormTop=-2\n", {150, 0}, false},
+    // A monitor that is gone: back to the top-left of the primary screen.
+    PlaceCase{"FarOffScreen", "[Setting]\nLeft=9000000\nTop=-9000000\n", {-1, -1}, false},
+    PlaceCase{"JustOffTheLeftEdge", "[Setting]\nLeft=-900\n", {-1, -1}, false}),
     CaseName());
 
 TEST_F(MawTest, QuitWritesThePositionOnceAndNeverHalfAFile)
@@ -173,7 +216,7 @@ TEST_F(MawTest, QuitWritesThePositionOnceAndNeverHalfAFile)
         << written.toStdString();
     test::writeFile(ini, "mine");
     maw.Form_Unload();
-    EXPECT_EQ(test::readFile(ini), QByteArray("mine"));
+    EXPECT_EQ(test::readFile(ini), "mine");
 
     // At an exit into a home that has become read-only, DM.ini stays whole.
     frmMaw again;
@@ -181,28 +224,10 @@ TEST_F(MawTest, QuitWritesThePositionOnceAndNeverHalfAFile)
     ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0555), 0);
     again.Quit();
     ::chmod(QFile::encodeName(home.path()).constData(), 0755);
-    EXPECT_EQ(test::readFile(ini), QByteArray("mine"));
+    EXPECT_EQ(test::readFile(ini), "mine");
 }
 
-TEST_F(MawTest, SecondInstanceIsRefusedBeforeTouchingAnything)
-{
-    frmMaw first;
-    ASSERT_TRUE(first.Form_Load());
-    MsgType = 2;
-    test::writeFile(ini, "[Setting]\nMsgType=1\n");
-    {
-        frmMaw second;
-        EXPECT_FALSE(second.Form_Load());
-        EXPECT_FALSE(second.isVisible());
-    }
-    EXPECT_EQ(catcher.boxes, (QList<ShownBox>{{QStringLiteral("起動エラー"), QStringLiteral("複数起動はするなでごわス!"),
-                                               QMessageBox::Critical}}));
-    EXPECT_EQ(MsgType, 2);
-    EXPECT_EQ(test::readFile(ini), QByteArray("[Setting]\nMsgType=1\n"));
-    EXPECT_TRUE(first.isVisible());
-}
-
-TEST_F(MawTest, StaleLockOfADeadProcessIsTakenOver)
+TEST_F(MawTest, StaleLockIsTakenOverButASecondInstanceRefusedBeforeTouchingAnything)
 {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -212,9 +237,22 @@ TEST_F(MawTest, StaleLockOfADeadProcessIsTakenOver)
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_EQ(status, 0);
-    frmMaw maw;
-    EXPECT_TRUE(maw.Form_Load());
-    EXPECT_TRUE(catcher.boxes.isEmpty());
+    frmMaw first;
+    ASSERT_TRUE(first.Form_Load());
+
+    MsgType = 2;
+    test::writeFile(ini, "[Setting]\nMsgType=1\n");
+    {
+        frmMaw second;
+        EXPECT_FALSE(second.Form_Load());
+        EXPECT_FALSE(second.isVisible());
+    }
+    const ShownBox refusal{QStringLiteral("起動エラー"), QStringLiteral("複数起動はするなでごわス!"),
+                           QMessageBox::Critical};
+    EXPECT_EQ(modals.boxes, QList<ShownBox>{refusal});
+    EXPECT_EQ(MsgType, 2);
+    EXPECT_EQ(test::readFile(ini), "[Setting]\nMsgType=1\n");
+    EXPECT_TRUE(first.isVisible());
 }
 
 TEST_F(MawTest, CrispAtTwiceTheDensity)
@@ -224,29 +262,29 @@ TEST_F(MawTest, CrispAtTwiceTheDensity)
     const QImage& pic = maw.picture();
     QImage out(pic.size() * 2, QImage::Format_RGB32);
     out.setDevicePixelRatio(2.0);
-    maw.clearMask(); // render() would shift the picture by the mask's left edge
-    maw.render(&out);
+    QPainter p(&out);
+    maw.drawHero(p);
+    p.end();
     for (int y = 0; y < out.height(); ++y) {
         for (int x = 0; x < out.width(); ++x)
             ASSERT_EQ(out.pixel(x, y), pic.pixel(x / 2, y / 2)) << x << "," << y;
     }
 }
 
-TEST_F(MawTest, LeftDragMovesTheWindow)
+TEST_F(MawTest, LeftDragMovesTheWindowButATrembleDoesNot)
 {
     frmMaw maw;
     ASSERT_TRUE(maw.Form_Load());
     maw.move(100, 100);
-    const QPoint grab(20, 20);
-    const auto send = [&maw](QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons) {
-        QMouseEvent e(type, local, maw.mapToGlobal(local), button, buttons, Qt::NoModifier);
+    const auto send = [&maw](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, at, maw.mapToGlobal(at), button, buttons, Qt::NoModifier);
         QApplication::sendEvent(&maw, &e);
     };
-    send(QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
-    send(QEvent::MouseMove, grab + QPoint(1, 0), Qt::NoButton, Qt::LeftButton); // a tremble is no drag
+    send(QEvent::MouseButtonPress, {20, 20}, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, {21, 20}, Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(maw.pos(), QPoint(100, 100));
-    send(QEvent::MouseMove, grab + QPoint(30, 40), Qt::NoButton, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, grab + QPoint(30, 40), Qt::LeftButton, Qt::NoButton);
+    send(QEvent::MouseMove, {50, 60}, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, {50, 60}, Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(maw.pos(), QPoint(130, 140));
 }
 

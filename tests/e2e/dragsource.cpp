@@ -1,10 +1,9 @@
-// A stand-in for a file manager: a small window that starts dragging the
-// files named on its command line when the mouse is pressed on it, offering
-// copy and move as file managers do, and prints what the target answered.
+// A stand-in for a file manager: a small window that drags the files named on
+// its command line when pressed, offering copy and move as file managers do,
+// and prints what the target answered.
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -15,18 +14,14 @@ namespace {
 
 class Source final : public QWidget {
 public:
-    explicit Source(QList<QUrl> urls) : m_urls(std::move(urls))
-    {
-        setWindowTitle(QStringLiteral("dragsource"));
-        setFixedSize(120, 80);
-    }
+    QList<QUrl> urls;
 
 protected:
     void mousePressEvent(QMouseEvent* /*event*/) override
     {
         auto* drag = new QDrag(this);
         auto* mime = new QMimeData;
-        mime->setUrls(m_urls);
+        mime->setUrls(urls);
         drag->setMimeData(mime);
         const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
         std::printf("%s\n", action == Qt::CopyAction ? "copy" : action == Qt::MoveAction ? "move" : "ignored");
@@ -34,9 +29,6 @@ protected:
         // The target asks for the data after the drop: stay to answer.
         QTimer::singleShot(3000, qApp, &QApplication::quit);
     }
-
-private:
-    QList<QUrl> m_urls;
 };
 
 } // namespace
@@ -44,11 +36,11 @@ private:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QList<QUrl> urls;
-    for (int i = 1; i < argc; ++i)
-        urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
-    Source source(urls);
-    source.move(300, 300);
+    Source source;
+    for (const QString& path : QApplication::arguments().mid(1))
+        source.urls << QUrl::fromLocalFile(path);
+    source.setWindowTitle(QStringLiteral("dragsource"));
+    source.setGeometry(300, 300, 120, 80);
     source.show();
     return QApplication::exec();
 }

@@ -14,10 +14,9 @@ namespace dm::test {
 
 namespace {
 
+// xcb's replies are the caller's to free.
 template <class T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <class T>
-Reply<T> reply(T* r) { return Reply<T>(r, &std::free); }
+std::unique_ptr<T, decltype(&std::free)> reply(T* r) { return {r, &std::free}; }
 
 } // namespace
 
@@ -37,16 +36,13 @@ XServer::XServer()
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         return;
-    m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                          QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                          QStringLiteral("tcp")});
+    m_server.start(xvfb, QStringLiteral("-displayfd 1 -screen 0 800x600x24 -nolisten tcp").split(QLatin1Char(' ')));
     if (!waitFor([this] { return m_server.waitForReadyRead(100) || m_server.canReadLine(); }))
         return;
     m_display = QStringLiteral(":") + QString::fromLatin1(m_server.readLine().trimmed());
     m_conn = xcb_connect(m_display.toLatin1().constData(), nullptr);
-    if (xcb_connection_has_error(m_conn) != 0)
-        return;
-    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+    if (xcb_connection_has_error(m_conn) == 0)
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
 }
 
 XServer::~XServer()
@@ -59,8 +55,8 @@ XServer::~XServer()
 
 xcb_atom_t XServer::atom(const char* name) const
 {
-    auto r = reply(xcb_intern_atom_reply(
-        m_conn, xcb_intern_atom(m_conn, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    const auto length = static_cast<uint16_t>(std::strlen(name));
+    auto r = reply(xcb_intern_atom_reply(m_conn, xcb_intern_atom(m_conn, 0, length, name), nullptr));
     return r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
@@ -68,20 +64,17 @@ QByteArray XServer::property(xcb_window_t w, xcb_atom_t prop) const
 {
     auto r = reply(xcb_get_property_reply(
         m_conn, xcb_get_property(m_conn, 0, w, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
-    if (!r)
-        return {};
-    return QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
-                      xcb_get_property_value_length(r.get()));
+    return r ? QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
+                          xcb_get_property_value_length(r.get()))
+             : QByteArray();
 }
 
 std::vector<xcb_window_t> XServer::viewable() const
 {
     std::vector<xcb_window_t> out;
     auto tree = reply(xcb_query_tree_reply(m_conn, xcb_query_tree(m_conn, m_root), nullptr));
-    if (!tree)
-        return out;
-    const xcb_window_t* children = xcb_query_tree_children(tree.get());
-    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+    const xcb_window_t* children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+    for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
         auto attrs = reply(
             xcb_get_window_attributes_reply(m_conn, xcb_get_window_attributes(m_conn, children[i]), nullptr));
         if (attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE)
@@ -110,10 +103,8 @@ std::vector<QRect> XServer::shape(xcb_window_t w) const
     auto r = reply(xcb_shape_get_rectangles_reply(
         m_conn, xcb_shape_get_rectangles(m_conn, w, XCB_SHAPE_SK_BOUNDING), nullptr));
     std::vector<QRect> out;
-    if (!r)
-        return out;
-    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(r.get());
-    for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(r.get()); ++i)
+    const xcb_rectangle_t* rects = r ? xcb_shape_get_rectangles_rectangles(r.get()) : nullptr;
+    for (int i = 0; r && i < xcb_shape_get_rectangles_rectangles_length(r.get()); ++i)
         out.emplace_back(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
     return out;
 }
