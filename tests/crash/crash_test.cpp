@@ -23,33 +23,37 @@ namespace {
 
 int kills() { return qEnvironmentVariableIsSet("DUSTMAW_KILLS") ? qEnvironmentVariableIntValue("DUSTMAW_KILLS") : 100; }
 
-// Temporary files beside `path`'s name in its folder.
-QStringList leftovers(const QString& folder)
-{
-    return QDir(folder).entryList({QStringLiteral(".*.dustmaw-*")}, QDir::Files | QDir::Hidden);
-}
-
 // Runs `write` over and over in a child killed after a random delay, then
-// lets `check` judge what is on disk.
-void killRepeatedly(const std::function<void(int round)>& write, const std::function<void()>& check)
+// lets `check` judge the home folder. The next write into it removes what the
+// killed writer left, but never a live writer's file nor a look-alike.
+void killRepeatedly(const test::TempHome& home, const std::function<void(int round)>& write,
+                    const std::function<void()>& check)
 {
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    QStringList kept{QStringLiteral(".DM.ini.dustmaw-%1-Ab3xYz").arg(::getpid()),
+                     QStringLiteral("DM.ini.dustmaw-%1-Ab3xYz").arg(gone),
+                     QStringLiteral(".DM.ini.dustmaw-%1-notes.txt").arg(gone)};
+    for (const QString& name : kept)
+        test::writeFile(home.file(name), "not a leftover");
+    kept.sort();
     std::mt19937 random(12345);
-    std::uniform_int_distribution<int> delayUs(0, 20000);
-    for (int k = 0; k < kills(); ++k) {
+    for (int k = 0; k < kills() && !::testing::Test::HasFailure(); ++k) {
         const pid_t child = ::fork();
-        if (child == 0) {
-            for (int round = 0;; ++round)
-                write(round);
-        }
-        ASSERT_GT(child, 0);
-        ::usleep(static_cast<useconds_t>(delayUs(random)));
+        for (int round = 0; child == 0; ++round)
+            write(round);
+        ASSERT_GT(child, 0) << "fork failed; kill(-1) would reach every process";
+        ::usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(random));
         ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
         SCOPED_TRACE(testing::Message() << "kill " << k);
         check();
-        if (::testing::Test::HasFailure())
-            return;
+        ASSERT_TRUE(writeFileAtomically(home.file(QStringLiteral("next")), "x"));
+        QStringList left = QDir(home.path()).entryList({QStringLiteral("*.dustmaw-*")}, QDir::Files | QDir::Hidden);
+        left.sort();
+        EXPECT_EQ(left, kept);
     }
 }
 
@@ -58,23 +62,19 @@ TEST(KilledWrites, SettingsKeepEveryHandAddedKey)
     test::TempHome home;
     const QString ini = home.file(QStringLiteral("DM.ini"));
     test::writeFile(ini, "; kept by hand\n[Setting]\nLog=1\nMsgWait=10\n[Mine]\nkeep=yes\n");
-    killRepeatedly(
-        [](int round) {
-            MsgType = static_cast<std::int16_t>(round % 3);
-            std::ignore = WriteSettings(static_cast<float>(round % 2 * 1500), 300.0F);
-        },
-        [&] {
-            const QByteArray bytes = test::readFile(ini);
-            for (const char* kept : {"; kept by hand\n", "[Setting]\n", "Log=1\n", "[Mine]\nkeep=yes\n"})
-                ASSERT_TRUE(bytes.contains(kept)) << kept << " lost:\n" << bytes.toStdString();
-            ResetSettings();
-            std::ignore = ReadSettings();
-            EXPECT_EQ(Log, 1);
-            EXPECT_EQ(MsgWait, 1.0F);
-            // The next write into the folder removes what the killed one left.
-            ASSERT_TRUE(writeFileAtomically(home.file(QStringLiteral("next")), "x"));
-            EXPECT_TRUE(leftovers(home.path()).isEmpty()) << leftovers(home.path()).join(u' ').toStdString();
-        });
+    const auto write = [](int round) {
+        MsgType = static_cast<std::int16_t>(round % 3);
+        std::ignore = WriteSettings(static_cast<float>(round % 2 * 1500), 300.0F);
+    };
+    killRepeatedly(home, write, [&] {
+        const QByteArray bytes = test::readFile(ini);
+        for (const char* kept : {"; kept by hand\n", "[Setting]\n", "Log=1\n", "[Mine]\nkeep=yes\n"})
+            ASSERT_TRUE(bytes.contains(kept)) << kept << " lost:\n" << bytes.toStdString();
+        ResetSettings();
+        std::ignore = ReadSettings();
+        EXPECT_EQ(Log, 1);
+        EXPECT_EQ(MsgWait, 1.0F);
+    });
 }
 
 TEST(KilledWrites, GrownCharacterHasTheOldOrTheNewSize)
@@ -82,39 +82,24 @@ TEST(KilledWrites, GrownCharacterHasTheOldOrTheNewSize)
     test::TempHome home;
     const QString hero = home.file(QStringLiteral("Hero.dmf"));
     test::writeFile(hero, CheckHeader(1000) + QByteArray(990, 'h'));
-    killRepeatedly(
-        [&hero](int) {
-            QString error;
-            std::ignore = GrowCharacterFile(hero, static_cast<std::int32_t>(QFileInfo(hero).size()), 7, &error);
-        },
-        [&] {
-            const qint64 size = QFileInfo(hero).size();
-            ASSERT_EQ((size - 1000) % 7, 0) << size;
-            ASSERT_TRUE(CheckCharaFile(hero)) << size;
-        });
+    const auto size = [&hero] { return QFileInfo(hero).size(); };
+    QString error;
+    const auto write = [&](int) { std::ignore = GrowCharacterFile(hero, std::int32_t(size()), 7, &error); };
+    killRepeatedly(home, write, [&] { ASSERT_TRUE((size() - 1000) % 7 == 0 && CheckCharaFile(hero)) << size(); });
 }
 
 TEST(KilledWrites, NewCharacterIsAbsentOrComplete)
 {
     test::TempHome home;
-    killRepeatedly(
-        [](int round) {
-            QString path;
-            bool cancel = false;
-            std::ignore = MakeChara(QStringLiteral("K%1-%2").arg(::getpid()).arg(round), path, cancel);
-        },
-        [&] {
-            const QFileInfoList made = QDir(home.path()).entryInfoList({QStringLiteral("*.dmf")}, QDir::Files);
-            for (const QFileInfo& f : made) {
-                ASSERT_EQ(f.size(), 1000) << f.fileName().toStdString();
-                ASSERT_TRUE(CheckCharaFile(f.filePath())) << f.fileName().toStdString();
-            }
-            QString path;
-            bool cancel = false;
-            std::ignore = MakeChara(QStringLiteral("next"), path, cancel);
-            QFile::remove(path);
-            EXPECT_TRUE(leftovers(home.path()).isEmpty()) << leftovers(home.path()).join(u' ').toStdString();
-        });
+    const auto write = [](int round) {
+        QString path;
+        bool cancel = false;
+        std::ignore = MakeChara(QStringLiteral("K%1-%2").arg(::getpid()).arg(round), path, cancel);
+    };
+    killRepeatedly(home, write, [&] {
+        for (const QFileInfo& f : QDir(home.path()).entryInfoList({QStringLiteral("*.dmf")}, QDir::Files))
+            ASSERT_TRUE(f.size() == 1000 && CheckCharaFile(f.filePath())) << f.fileName().toStdString();
+    });
 }
 
 } // namespace

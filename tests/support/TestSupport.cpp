@@ -5,8 +5,6 @@
 #include <QFile>
 #include <QProcess>
 
-#include <gtest/gtest.h>
-
 namespace dm::test {
 
 void failOffScript(const std::string& why)
@@ -62,17 +60,10 @@ void writeFile(const QString& path, const QByteArray& contents)
     ASSERT_EQ(f.write(contents), contents.size());
 }
 
-void writeFileOfSize(const QString& path, qint64 size, char fill)
-{
-    writeFile(path, QByteArray(size, fill));
-}
-
 QByteArray readFile(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QByteArray stampedChara(int size, char fill) { return CheckHeader(size) + QByteArray(size - 10, fill); }
@@ -81,16 +72,13 @@ ProcessResult runProgram(const QString& program, const QStringList& args)
 {
     QProcess p;
     p.start(program, args);
-    ProcessResult r;
     if (!p.waitForFinished(60000)) {
         p.kill();
         p.waitForFinished();
-        return r;
+        return {};
     }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
 }
 
 } // namespace dm::test

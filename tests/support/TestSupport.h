@@ -8,12 +8,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <initializer_list>
 #include <optional>
-
-#include <gtest/gtest.h>
-
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -34,28 +33,23 @@ template <class Case>
     requires requires(const Case& c) { c.name; }
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-// Thrown to end code under test that has gone off its script (draws ran
-// out, a battle that never ends); the test has already been failed.
+// Fails the test and throws OffScript, to end code under test that has gone
+// off its script (draws ran out, a battle that never ends).
 struct OffScript : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-// Fails the current test with `why` and throws OffScript.
 [[noreturn]] void failOffScript(const std::string& why);
 
 // Feeds chosen draws to the program-wide random source while alive. Once
-// they run out it returns `fallback` when one was given, and otherwise fails
-// the test and throws OffScript, so a script that is too short shows at once.
+// they run out it returns `fallback`, if given, up to kMaxDraws in all;
+// otherwise it calls failOffScript, so a script that is too short shows.
 class ScriptedRandom final : public RandomSource {
 public:
-    // More draws than any test needs: a loop that keeps drawing the fallback
-    // would otherwise never end.
     static constexpr int kMaxDraws = 1000000;
-
     explicit ScriptedRandom(std::initializer_list<float> draws = {}, std::optional<float> fallback = std::nullopt);
     ~ScriptedRandom() override;
     ScriptedRandom(const ScriptedRandom&) = delete;
     ScriptedRandom& operator=(const ScriptedRandom&) = delete;
-    void push(float draw) { m_draws.push_back(draw); }
     float next() override;
     [[nodiscard]] int drawn() const { return m_drawn; }
 
@@ -99,19 +93,15 @@ private:
     std::optional<ScopedEnv> m_userHome, m_data;
 };
 
-// Writes `size` bytes (or `contents`) to path; fails the test on error.
+// Write `contents` (or `size` bytes) to path, failing the test on error.
 void writeFile(const QString& path, const QByteArray& contents);
-void writeFileOfSize(const QString& path, qint64 size, char fill = 'x');
+inline void writeFileOfSize(const QString& path, qint64 size, char fill = 'x') { writeFile(path, {size, fill}); }
+// The file's bytes; empty when it cannot be read.
 [[nodiscard]] QByteArray readFile(const QString& path);
-// A character file's bytes whose check header matches its size. Draws the
-// header's random bytes.
+// A character file whose check header (random bytes drawn) matches its size.
 [[nodiscard]] QByteArray stampedChara(int size, char fill = 'h');
 
-struct ProcessResult {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+struct ProcessResult { int exitCode = -1; QByteArray out, err; };
 // Runs a program to its end with the given arguments (no shell).
 [[nodiscard]] ProcessResult runProgram(const QString& program, const QStringList& args);
 

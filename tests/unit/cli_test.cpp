@@ -31,8 +31,7 @@ protected:
     QString newHero()
     {
         const ProcessResult made = runCli(words("new Hero"));
-        EXPECT_EQ(made.exitCode, 0) << made.err.toStdString();
-        EXPECT_EQ(made.out, QFile::encodeName(home.file(QStringLiteral("Hero.dmf"))) + '\n');
+        EXPECT_EQ(made.out, QFile::encodeName(home.file(QStringLiteral("Hero.dmf"))) + '\n') << made.err.toStdString();
         return home.file(QStringLiteral("Hero.dmf"));
     }
 
@@ -45,10 +44,10 @@ TEST_F(Cli, InspectJsonKeepsArgumentOrderResolvesFoldersAndEscapes)
 {
     ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("sub")));
     writeFileOfSize(home.file(QStringLiteral("Hero.dmf")), 1000);
-    writeFileOfSize(home.file(QStringLiteral("line\nbreak \"q\".txt")), 3000);
+    const QString odd = home.file(QStringLiteral("line\nbreak \"q\".txt"));
+    writeFileOfSize(odd, 3000);
     ASSERT_TRUE(QFile::link(home.file(QStringLiteral("Hero.dmf")), home.file(QStringLiteral("link.dmf"))));
     // The folder part is resolved on disk; the last part stays, so a link stays a link.
-    const QString odd = home.file(QStringLiteral("line\nbreak \"q\".txt"));
     const ProcessResult r =
         runCli(words("inspect --json $home/./sub/../Hero.dmf $home/gone $home $home//sub/./../link.dmf") << odd);
     EXPECT_EQ(r.exitCode, 1);
@@ -73,39 +72,24 @@ TEST_F(Cli, InvocationsAnsweredOrRefused)
     EXPECT_TRUE(runCli(words("settings --json")).out.contains("\"IniExists\":false,"));
     EXPECT_FALSE(QFile::exists(home.file(QStringLiteral("DM.ini")))) << "looking creates nothing";
     const QString hero = newHero();
-    const QByteArray defaultChara = "DefaultChara=" + QFile::encodeName(hero) + '\n';
-    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains(defaultChara));
     EXPECT_EQ(runCli(words("new --no-default Other")).exitCode, 0);
     EXPECT_TRUE(CheckCharaFile(home.file(QStringLiteral("Other.dmf"))));
-    EXPECT_TRUE(readFile(home.file(QStringLiteral("DM.ini"))).contains(defaultChara));
+    const QString ini = home.file(QStringLiteral("DM.ini"));
+    EXPECT_TRUE(readFile(ini).contains("DefaultChara=" + QFile::encodeName(hero) + '\n'));
     writeFile(home.file(QStringLiteral("Bad.dmf")), stampedChara(1000) + 'x');
-    writeFile(home.file(QStringLiteral("DM.ini")),
-              "[Setting]\nMsgWait=13\nAttSr=9\nFormTop=-1\nLeft=1500\nLog=1\n[Param]\nTop=-45\n");
+    writeFile(ini, "[Setting]\nMsgWait=13\nFormTop=-1\nLeft=1500\nLog=1\n[Param]\nTop=-45\n");
     const char* const refused = "dustmaw-cli: ";
     const struct { const char* line; int exit; const char* says; } rows[] = { // on stdout, or how stderr begins
-        {"--help", 0, "Usage: dustmaw-cli COMMAND"}, {"--version", 0, "dustmaw-cli "},
-        {"verify --help", 0, "verify PATH"},
-        {"inspect $home/Hero.dmf", 0, "Tribe : DMF\n"}, {"inspect $home/Hero.dmf", 0, "Next Level : 1179\n"},
-        {"verify $home/Hero.dmf", 0, "Hero.dmf: valid"}, {"verify $home/Bad.dmf", 1, "Bad.dmf: invalid"},
-        {"verify $home/Hero.dmf $home/Bad.dmf", 1, "Hero.dmf: valid"}, {"verify $home/none.dmf", 1, refused},
-        {"info --json $home/Hero.dmf", 0, "\"Size\":1000,"},
-        {"info --json $home/Hero.dmf", 0, "\"Extension\":\"DMF\","},
-        // A missing path gets every answer too.
-        {"info --json $home/gone", 1, "\"Size\":-1,"}, {"info --json $home/gone", 1, "\"FileType\":\"不明\""},
+        {"--help", 0, "Usage: dustmaw-cli COMMAND"}, {"inspect $home/Hero.dmf", 0, "Next Level : 1179\n"},
+        {"verify $home/Hero.dmf $home/Bad.dmf", 1, "Hero.dmf: valid\n"}, {"verify $home/Bad.dmf", 1, "Bad.dmf: inval"},
+        {"info --json $home/gone", 1, "\"Size\":-1,"}, // a missing path gets every answer too
         {"settings --json", 0,
          "\"MsgWait\":1.3,\"AttSr\":0,\"DeadAfter\":0,\"FormTop\":-1,\"MsgType\":0,\"Log\":1,\"Minimize\":0,"
          "\"CharaPath\":\"\",\"Left\":1500,\"Top\":0,\"EntryLeft\":0,\"EntryTop\":0,\"ParamLeft\":0,"
          "\"ParamTop\":-45}\n"},
-        {"settings", 0, "\nFormTop:    -1\n"}, {"settings extra", 1, refused}, {"", 1, refused},
-        {"frobnicate", 1, refused},
-        {"inspect", 1, refused}, {"inspect --bogus x", 1, refused}, {"verify", 1, refused}, {"new", 1, refused},
-        {"new a/b", 1, refused}, {"new Hero", 1, "dustmaw-cli: すでに存在するキャラです"},
-        {"fight $home/enemies/a.txt", 1, refused}, {"fight --chara $home/Hero.dmf", 1, refused},
+        {"settings extra", 1, refused}, {"frobnicate", 1, refused}, {"new Hero", 1, "dustmaw-cli: すでに存在するキャラです"},
         {"fight --chara $home/none.dmf $home/enemies/a.txt", 1, refused},
         {"fight --chara $home/Hero.dmf --style 3 $home/enemies/a.txt", 1, refused},
-        {"fight --chara $home/Hero.dmf --order x $home/enemies/a.txt", 1, refused},
-        {"fight --chara $home/Hero.dmf --wait -1 $home/enemies/a.txt", 1, refused},
-        {"fight --chara $home/Hero.dmf --bogus $home/enemies/a.txt", 1, refused},
         // A folder and the character itself are never fought.
         {"fight --chara $home/Hero.dmf $home $home/Hero.dmf", 1, "dustmaw-cli: nothing acceptable"},
     };
@@ -115,8 +99,7 @@ TEST_F(Cli, InvocationsAnsweredOrRefused)
         EXPECT_TRUE(r.err.startsWith(row.says) || r.out.contains(row.says))
             << row.line << ": " << (r.out + r.err).toStdString();
     }
-    EXPECT_TRUE(QFile::exists(enemies[0]));
-    EXPECT_TRUE(CheckCharaFile(hero));
+    EXPECT_TRUE(QFile::exists(enemies[0]) && CheckCharaFile(hero));
 }
 
 TEST_F(Cli, FightDryRunTouchesNothingThenRealFightDisposes)
@@ -126,8 +109,7 @@ TEST_F(Cli, FightDryRunTouchesNothingThenRealFightDisposes)
     const QStringList dry = words("fight --chara $home/Hero.dmf --wait 0 --seed 42 --dry-run") + enemies;
     const ProcessResult first = runCli(dry), second = runCli(dry);
     EXPECT_TRUE(first.exitCode == 0 || first.exitCode == 2) << first.err.toStdString();
-    EXPECT_EQ(first.out, second.out) << "the same seed, the same battle";
-    EXPECT_EQ(first.exitCode, second.exitCode);
+    EXPECT_EQ(std::tie(first.out, first.exitCode), std::tie(second.out, second.exitCode)) << "same seed, same battle";
     EXPECT_TRUE(first.out.contains("dry run")) << first.out.toStdString();
     EXPECT_EQ(readFile(hero), heroBytes);
     for (const QString& p : enemies)
@@ -142,31 +124,6 @@ TEST_F(Cli, FightDryRunTouchesNothingThenRealFightDisposes)
         EXPECT_EQ(QFile::exists(home.trashed(QFileInfo(p).fileName())), trashed) << p.toStdString();
     }
     EXPECT_TRUE(r.exitCode == 0 ? CheckCharaFile(hero) : !QFile::exists(hero)) << "grown when won, gone when lost";
-}
-
-TEST_F(Cli, FullDiskLeavesTheCharacterFileAsItWas)
-{
-    // A small file system in a mount namespace of its own holds the character
-    // file and fills up; the enemy lies elsewhere.
-    if (runProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}).exitCode != 0)
-        GTEST_SKIP() << "cannot make a mount namespace here";
-    const QString mount = home.file(QStringLiteral("small"));
-    ASSERT_TRUE(QDir().mkpath(mount));
-    const QString script = QStringLiteral("mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 100\n"
-                                          "cp \"$2\" \"$1/Hero.dmf\"\n"
-                                          "head -c 1000000 /dev/zero > \"$1/fill\" 2>/dev/null\n"
-                                          "\"$3\" fight --chara \"$1/Hero.dmf\" --wait 0 --seed 1 \"$4\"; rc=$?\n"
-                                          "cmp -s \"$2\" \"$1/Hero.dmf\" && echo UNCHANGED\n"
-                                          "ls -A \"$1\"; exit $rc\n");
-    const QStringList args{QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script,
-                           QStringLiteral("sh"), mount, newHero(), QStringLiteral(DUSTMAW_CLI), enemies[0]};
-    const ProcessResult r = runProgram(QStringLiteral("unshare"), args);
-    if (r.exitCode == 100)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("could not be grown") && r.out.contains("UNCHANGED\n")) << r.out.toStdString();
-    EXPECT_TRUE(r.out.endsWith("Hero.dmf\nfill\n")) << "no temporary file is left: " << r.out.toStdString();
-    EXPECT_FALSE(QFile::exists(enemies[0])) << "the beaten enemy is still disposed of";
 }
 
 } // namespace

@@ -1,160 +1,425 @@
-// The file object: existence, size, attributes and the parts of a name, for
-// the kinds of thing a drop can deliver.
+// The file object: what it says of the kinds of thing a drop can deliver, of
+// names, times and Windows version resources; copy, move and rename; and the
+// trash and deletion that dispose of beaten enemies' files.
+#include "services/Trash.h"
+#include "services/VersionInfo.h"
 #include "services/clsFile.h"
-#include "support/Entries.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
-using namespace dm;
-using namespace dm::test;
-
+namespace dm {
 namespace {
 
-QString in(const QString& dir, const char* name) { return dir + u'/' + QLatin1String(name); }
+using namespace test;
+using Result = clsFile::Result;
 
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+clsFile fileAt(const QString& path)
+{
+    clsFile f;
+    f.setFileName(path);
+    return f;
+}
+// Entries made with exact modes whatever the umask; each returns its path.
+QString chmodded(const QString& path, mode_t mode)
+{
+    EXPECT_EQ(::chmod(native(path).constData(), mode), 0) << path.toStdString();
+    return path;
+}
+QString makeDir(const QString& p, mode_t mode = 0755) { return chmodded(QDir().mkpath(p) ? p : QString(), mode); }
+QString makeFile(const QString& path, const QByteArray& contents, mode_t mode = 0644)
+{
+    writeFile(path, contents);
+    return chmodded(path, mode);
+}
+QString makeLink(const QString& target, const QString& link)
+{
+    return ::symlink(native(target).constData(), native(link).constData()) == 0 ? link : QString();
+}
+QString in(const QString& dir, const char* name) { return dir + u'/' + QLatin1String(name); }
 QString plain(const QString& dir, const char* name, int size, mode_t mode = 0644)
 {
     return makeFile(in(dir, name), QByteArray(size, 'x'), mode);
 }
 
+// Root's privileges override the mode bits, so refusals are tried as nobody.
+constexpr uid_t kNobody = 65534;
+bool canDropToNobody() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
+// GLib's local trash leaks its error texts when refused; leak checks of
+// this program's own code run in the cases as root.
+ProcessResult runCliAsNobody(const QStringList& args)
+{
+    const QString asan = qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":detect_leaks=0");
+    return runProgram(QStringLiteral("/usr/bin/env"),
+                      QStringList{QStringLiteral("ASAN_OPTIONS=") + asan, QStringLiteral("/usr/bin/setpriv"),
+                                  QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups"), QStringLiteral(DUSTMAW_CLI)} + args);
+}
+
 TEST(FileObject, KindsOfPath)
 {
     constexpr int R = clsFile::AttrReadOnly, H = clsFile::AttrHidden, S = clsFile::AttrSystem, A = clsFile::AttrArchive;
+    QTemporaryDir dir;
+    const QString d = dir.path(), fifo = in(d, "p"), samba = plain(d, "samba.txt", 3);
+    // Samba and Wine keep the other attributes beside the file, ending in a NUL.
+    const bool xattrs = ::setxattr(native(samba).constData(), "user.DOSATTRIB", "0x23\0", 5, 0) == 0;
     // size -1: not Enabled, and so a Directory as a drop sees it.
-    const struct { const char* name; std::function<QString(const QString& d)> make; int size, attrs; } rows[] = {
-        {"regular file", [](const QString& d) { return plain(d, "a.txt", 42); }, 42, 0},
-        {"folder", [](const QString& d) { return d; }, -1, 0},
-        {"file with slash", [](const QString& d) { return plain(d, "s.txt", 3) + u'/'; }, -1, 0},
-        {"missing", [](const QString& d) { return in(d, "nothing.txt"); }, -1, 0},
-        {"dangling link", [](const QString& d) { return makeLink(in(d, "gone"), in(d, "l")); }, -1, 0},
-        {"link to file", [](const QString& d) { return makeLink(plain(d, "t", 7), in(d, "l")); }, 7, 0},
-        {"dot file", [](const QString& d) { return plain(d, ".hidden", 5); }, 5, H},
+    const struct { const char* name; QString path; int size, attrs; } rows[] = {
+        {"regular file", plain(d, "a.txt", 42), 42, 0}, {"folder", d, -1, 0}, {"with slash", in(d, "a.txt/"), -1, 0},
+        {"dangling link", makeLink(in(d, "gone"), in(d, "l1")), -1, 0},
+        {"link to file", makeLink(plain(d, "t", 7), in(d, "l2")), 7, 0}, {"dot file", plain(d, ".hidden", 5), 5, H},
         // Root may write anything; the owner's write bit still says read-only.
-        {"read-only file", [](const QString& d) { return plain(d, "ro.txt", 5, 0444); }, 5, R},
-        {"owner may not write", [](const QString& d) { return plain(d, "ro.txt", 5, 0466); }, 5, R},
+        {"owner may not write", plain(d, "ro.txt", 5, 0466), 5, R},
         // Root may remove it from /dev; anyone else may not.
-        {"device", [](const QString&) { return QStringLiteral("/dev/null"); }, 0, ::geteuid() != 0 ? S | R : S},
-        {"FIFO without writer",
-         [](const QString& d) { return ::mkfifo(native(in(d, "p")).constData(), 0644) ? QString() : in(d, "p"); }, 0, S},
-        {"file in a folder nobody may write",
-         [](const QString& d) {
-             const QString p = plain(d, "x.txt", 9);
-             EXPECT_EQ(::chmod(native(d).constData(), 0555), 0);
-             return p;
-         },
-         9, R},
+        {"device", QStringLiteral("/dev/null"), 0, ::geteuid() != 0 ? S | R : S},
+        {"FIFO without writer", ::mkfifo(native(fifo).constData(), 0644) == 0 ? fifo : d, 0, S},
+        {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, R},
+        // Its read-only bit does not count: the mode bits alone say that.
+        {"attributes from Samba", samba, 3, xattrs ? H | A : 0},
     };
+    chmodded(in(d, "ro"), 0555);
     for (const auto& row : rows) {
-        QTemporaryDir dir;
-        clsFile f = fileAt(row.make(dir.path()));
+        const clsFile f = fileAt(row.path);
         EXPECT_EQ(f.Enabled(), row.size >= 0) << row.name;
         EXPECT_EQ(f.Size(), row.size) << row.name;
         EXPECT_EQ(f.Directory(), row.size < 0) << row.name;
         const int attrs = (f.ReadOnly() ? R : 0) | (f.Hidden() ? H : 0) | (f.System() ? S : 0) | (f.Archive() ? A : 0);
         EXPECT_EQ(attrs, row.attrs) << row.name;
-        // Lets the folder be cleaned up.
-        ::chmod(native(dir.path()).constData(), 0700);
     }
+    chmodded(in(d, "ro"), 0700); // lets the folder be cleaned up
 }
 
-// Root may read and remove anything, so these run as nobody: in a sticky
-// folder (/tmp, shared folders) only the entry's or the folder's owner may
-// remove an entry, so another's file there is read-only, writable or not.
+// In a sticky folder (/tmp, shared folders) only the entry's or the folder's
+// owner may remove an entry, so another's file there is read-only.
 TEST(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
 {
-    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+    if (!canDropToNobody())
         GTEST_SKIP() << "needs root, to hand files to another user, and setpriv";
     QTemporaryDir dir;
-    makeDir(dir.path());
-    const QString sticky = makeDir(dir.path() + QStringLiteral("/shared"), 01777);
-    // enabledAndReadOnly: 2 for Enabled, 1 for ReadOnly.
-    const struct { const char* name; mode_t mode; uid_t owner; int enabledAndReadOnly; } rows[] = {
-        {"unreadable.txt", 0600, 0, 0}, {"another's.txt", 0666, 0, 3}, {"own.txt", 0666, ordinaryUser(), 2}};
+    const QString sticky = makeDir(chmodded(dir.path(), 0755) + QStringLiteral("/shared"), 01777);
+    const struct { const char* name; mode_t mode; uid_t owner; bool enabled, readOnly; } rows[] = {
+        {"unreadable.txt", 0600, 0, false, false}, {"another's.txt", 0666, 0, true, true},
+        {"own.txt", 0666, kNobody, true, false}};
+    QStringList info{QStringLiteral("info"), QStringLiteral("--json")};
     for (const auto& row : rows) {
-        const QString path = plain(sticky, row.name, 3, row.mode);
-        ASSERT_EQ(::chown(native(path).constData(), row.owner, 0), 0);
-        const auto ask = [&](QString*) { return (fileAt(path).Enabled() ? 2 : 0) | (fileAt(path).ReadOnly() ? 1 : 0); };
-        EXPECT_EQ(runAsOrdinaryUser(ask).code, row.enabledAndReadOnly) << row.name;
+        info << plain(sticky, row.name, 3, row.mode);
+        ASSERT_EQ(::chown(native(info.back()).constData(), row.owner, 0), 0);
     }
+    const QList<QByteArray> seen = runCliAsNobody(info).out.split('\n');
+    const auto json = [](const char* key, bool on) { return '"' + QByteArray(key) + "\":" + (on ? "true" : "false"); };
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(seen.value(i).contains(json("Enabled", rows[i].enabled))
+                    && seen.value(i).contains(json("ReadOnly", rows[i].readOnly))) << seen.value(i).toStdString();
     // The command-line tool says why it cannot take the unreadable one.
-    const ProcessResult r = runProgram(QStringLiteral("/usr/bin/setpriv"),
-        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-         QStringLiteral(DUSTMAW_CLI), QStringLiteral("inspect"), QStringLiteral("--json"),
-         sticky + QStringLiteral("/unreadable.txt")});
-    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("\"error\":\"cannot be read")) << r.out.toStdString();
+    const ProcessResult r = runCliAsNobody({QStringLiteral("inspect"), QStringLiteral("--json"), info[2]});
+    EXPECT_TRUE(r.exitCode == 1 && r.out.contains("\"error\":\"cannot be read")) << r.out.toStdString();
 }
 
+// Extension, short name and long path: the folder part of what is there,
+// else the path as given.
 TEST(FileObject, PartsOfTheName)
 {
-    QTemporaryDir dir;
-    const QString d = dir.path();
-    writeFileOfSize(d + QStringLiteral("/file.txt"), 1);
-    const struct { QString path; const char* extension; QString shortName, longPath; } rows[] = {
-        {d + QStringLiteral("/file.txt"), "TXT", QStringLiteral("file"), d + u'/'},
-        {QStringLiteral("/a/archive.tar.gz"), "GZ", QStringLiteral("archive.tar"), QStringLiteral("/a/archive.tar.gz")},
-        {QStringLiteral("/dir.d/file"), "", QStringLiteral("file"), QStringLiteral("/dir.d/file")},
-        {QStringLiteral("/a/b."), "", QStringLiteral("b"), QStringLiteral("/a/b.")},
-        {QStringLiteral("/d/file.TxT"), "TXT", QStringLiteral("file"), QStringLiteral("/d/file.TxT")},
-        {QStringLiteral("/d/.bashrc"), "BASHRC", QString(), QStringLiteral("/d/.bashrc")},
-        {QStringLiteral("/d/メモ.テキスト"), "テキスト", QStringLiteral("メモ"), QStringLiteral("/d/メモ.テキスト")},
-        {d + QStringLiteral("/."), "", QString(), d + QStringLiteral("/.")},
-        {d + u'/', "", QString(), d + u'/'},
+    const struct { const char *path, *parts; } rows[] = {
+        {"/dev/null", "|null|/dev/"}, {"/a/archive.tar.gz", "GZ|archive.tar|/a/archive.tar.gz"},
+        {"/d.d/file.TxT", "TXT|file|/d.d/file.TxT"}, {"/d.d/file", "|file|/d.d/file"}, {"/a/b.", "|b|/a/b."},
+        {"/d/.bashrc", "BASHRC||/d/.bashrc"}, {"/dev/.", "||/dev/."}, {"/dev/", "||/dev/"}};
+    for (const auto& row : rows) {
+        const clsFile f = fileAt(QString::fromLatin1(row.path));
+        EXPECT_EQ(QStringList({f.Extension(), f.ShortFileName(), f.LongPathName()}).join(u'|'),
+                  QString::fromLatin1(row.parts));
+    }
+}
+
+// A minimal Windows program: DOS header, PE header, and one .rsrc section
+// whose RT_VERSION resource holds `info`.
+constexpr int kRsrc = 0x200, kRva = 0x1000, kVersion = 0x60, kFixed = kVersion + 40, kEnd = kRsrc + kFixed + 52;
+QByteArray buildPe(const FixedFileInfo& info, bool pe32plus = false)
+{
+    const int pe = 0x40, opt = pe + 24, optSize = pe32plus ? 240 : 224, dirs = opt + (pe32plus ? 112 : 96);
+    const int section = opt + optSize, r = kRsrc;
+    QByteArray b(0x400, '\0');
+    b.replace(0, 2, "MZ");
+    b.replace(pe, 2, "PE");
+    b.replace(section, 5, ".rsrc");
+    b.replace(r + kVersion + 6, 32, QByteArray(reinterpret_cast<const char*>(u"VS_VERSION_INFO"), 32));
+    const struct { int at, width; qint64 value; } fields[] = {{0x3C, 4, pe}, {pe + 4, 2, pe32plus ? 0x8664 : 0x14C},
+        {pe + 6, 2, 1}, {pe + 20, 2, optSize}, {opt, 2, pe32plus ? 0x20B : 0x10B}, {dirs - 4, 4, 16},
+        {dirs + 16, 4, kRva}, {dirs + 20, 4, 0x200}, {section + 8, 4, 0x200}, {section + 12, 4, kRva},
+        {section + 16, 4, 0x200}, {section + 20, 4, r},
+        // Type 16, name 1 and language 0x411, each a directory of one entry.
+        {r + 0x0E, 2, 1}, {r + 0x10, 4, 16}, {r + 0x14, 4, 0x80000018}, {r + 0x26, 2, 1}, {r + 0x28, 4, 1},
+        {r + 0x2C, 4, 0x80000030}, {r + 0x3E, 2, 1}, {r + 0x40, 4, 0x411}, {r + 0x44, 4, 0x48},
+        {r + 0x48, 4, kRva + kVersion}, {r + 0x4C, 4, 92}, {r + kVersion, 2, 92}, {r + kVersion + 2, 2, 52}};
+    for (const auto& [at, width, value] : fields) {
+        if (width == 2)
+            qToLittleEndian(static_cast<std::uint16_t>(value), b.data() + at);
+        else
+            qToLittleEndian(static_cast<std::uint32_t>(value), b.data() + at);
+    }
+    static_assert(sizeof(FixedFileInfo) == 13 * sizeof(std::uint32_t)); // the fields lie as in the file
+    qToLittleEndian<std::uint32_t>(&info, 13, b.data() + r + kFixed);
+    return b;
+}
+
+// File 40000.1.2.3, product 1.0.0.0, prerelease, 32-bit Windows NT, a TrueType font.
+const FixedFileInfo kSample{
+    kFixedFileInfoSignature, 0, 40000U << 16 | 1, 2U << 16 | 3, 1U << 16, 0, 0, 2, 0x40004, 4, 3, 0, 0};
+
+// Local times, the weekday padded to eight columns, and the version resource.
+TEST(FileObject, TimesAndVersions)
+{
+    EXPECT_EQ(FormatFileTime({{1999, 7, 4}, {9, 5, 3}}), QStringLiteral("1999年7月4日 日曜日    9:5:3"));
+    EXPECT_EQ(FormatFileTime({{2000, 1, 3}, {0, 0, 0}}), QStringLiteral("2000年1月3日 月曜日    0:0:0"));
+    EXPECT_EQ(FormatFileTime({{2026, 12, 12}, {23, 59, 59}}), QStringLiteral("2026年12月12日 土曜日    23:59:59"));
+    TempHome home;
+    const auto texts = [](const clsFile& f) {
+        return QStringList{QString::number(f.Executable()), f.FileVersion(), f.ProductVersion(), f.FileType(),
+                           f.FileSubtype(), f.FileOS(), f.BuildType()}
+            .join(u'|');
+    };
+    const clsFile exe = fileAt(home.file(QStringLiteral("app.exe"))), note = fileAt(home.file(QStringLiteral("a.txt")));
+    for (const bool plus : {false, true}) {
+        writeFile(exe.FileName(), buildPe(kSample, plus));
+        EXPECT_EQ(texts(exe), QStringLiteral("1|40000.1.2.3|1.0.0.0|ﾌｫﾝﾄ|ﾄｩﾙｰﾀｲﾌﾟﾌｫﾝﾄ|32bit Windows NT|ﾌﾟﾚﾘﾘｰｽﾋﾞﾙﾄﾞ"));
+    }
+    // A text file has none of it, though its first bytes make it a program.
+    writeFile(note.FileName(), "MZ is how this note begins");
+    EXPECT_EQ(texts(note), QStringLiteral("1|||不明|不明|不明|不明"));
+    EXPECT_EQ(texts(fileAt(home.file(QStringLiteral("gone")))), QStringLiteral("0|||不明|不明|不明|不明"));
+    EXPECT_EQ(note.LastWriteTime(), FormatFileTime(QFileInfo(note.FileName()).lastModified()));
+
+    // Truncated or lying programs give no version.
+    const QByteArray pe = buildPe(kSample);
+    ASSERT_TRUE(ReadFixedFileInfo(pe.left(kEnd)));
+    for (int length = 0; length < kEnd; ++length)
+        ASSERT_FALSE(ReadFixedFileInfo(pe.left(length))) << length;
+    const struct { const char* name; int at; std::uint32_t value; } rows[] = {
+        {"directory that points back at itself", kRsrc + 0x2C, 0x80000018U},
+        {"version data too short", kRsrc + 0x4C, 60}, {"wrong key", kRsrc + kVersion + 6, 0x00580058},
+        {"wrong signature", kRsrc + kFixed, 0xFEEF04BC}};
+    for (const auto& row : rows) {
+        QByteArray lying = pe;
+        qToLittleEndian(row.value, lying.data() + row.at);
+        EXPECT_FALSE(ReadFixedFileInfo(lying)) << row.name;
+    }
+}
+
+class FileOperations : public ::testing::Test {
+protected:
+    FileOperations() { writeFile(b, "beta"); }
+
+    TempHome home;
+    QString a = home.file(QStringLiteral("a.txt")), b = home.file(QStringLiteral("b.txt"));
+    QString folder = makeDir(home.file(QStringLiteral("folder")));
+};
+
+TEST_F(FileOperations, NothingIsReplacedAndAFolderReceives)
+{
+    const auto to = [this](const char* name) { return in(folder, name); };
+    struct Row { const char* name; std::function<Result(clsFile&)> op; Result result; QString landsAt; bool stays; };
+    const Row rows[] = {
+        {"copy onto a file", [&](clsFile& f) { return f.FileCopy(b); }, Result::Refused, {}, true},
+        {"move onto a file", [&](clsFile& f) { return f.Move(b); }, Result::Refused, {}, true},
+        {"rename onto a file", [&](clsFile& f) { return f.Rename(b); }, Result::Refused, {}, true},
+        {"rename onto a folder", [&](clsFile& f) { return f.Rename(folder); }, Result::Refused, {}, true},
+        {"copy into a folder", [&](clsFile& f) { return f.FileCopy(folder); }, Result::Done, to("a.txt"), true},
+        {"move into a folder", [&](clsFile& f) { return f.Move(folder + u'/'); }, Result::Done, to("a.txt"), false},
+        {"rename", [&](clsFile& f) { return f.Rename(to("c.txt")); }, Result::Done, to("c.txt"), false},
+        {"first move", [&](clsFile& f) { return f.FirstMove(to("d.txt")); }, Result::Done, to("d.txt"), false},
     };
     for (const auto& row : rows) {
-        clsFile f = fileAt(row.path);
-        EXPECT_EQ(f.Extension(), QString::fromUtf8(row.extension)) << row.path.toStdString();
-        EXPECT_EQ(f.ShortFileName(), row.shortName) << row.path.toStdString();
-        EXPECT_EQ(f.LongPathName(), row.longPath) << row.path.toStdString();
+        writeFile(a, "alpha");
+        clsFile f = fileAt(a);
+        EXPECT_EQ(row.op(f), row.result) << row.name;
+        EXPECT_EQ(f.FileName(), a) << row.name;
+        EXPECT_EQ(QFile::exists(a), row.stays) << row.name;
+        EXPECT_EQ(readFile(b), QByteArray("beta")) << row.name;
+        EXPECT_EQ(f.errorString().isEmpty(), row.result == Result::Done) << row.name;
+        EXPECT_EQ(readFile(row.landsAt), row.landsAt.isEmpty() ? QByteArray() : QByteArray("alpha")) << row.name;
+        QFile::remove(row.landsAt);
     }
+    EXPECT_EQ(fileAt(home.file(QStringLiteral("gone"))).Move(folder), Result::NothingThere);
+    // A link moves as the link.
+    writeFile(a, "alpha");
+    EXPECT_EQ(fileAt(makeLink(a, home.file(QStringLiteral("link")))).Move(folder), Result::Done);
+    EXPECT_TRUE(QFileInfo(to("link")).isSymLink());
+    EXPECT_EQ(readFile(a), QByteArray("alpha"));
 }
 
-TEST(FileObject, ReadOnlyLet)
+// To another file system a move copies, never over an existing file, and a first move refuses.
+TEST_F(FileOperations, AcrossFileSystems)
 {
-    QTemporaryDir dir;
-    const struct { mode_t before; bool value; mode_t after; } rows[] = {
-        {0664, true, 0444}, {0644, false, 0644}, {0444, false, 0644}, {0400, true, 0400}, {0460, false, 0660}};
+    writeFile(a, "alpha");
+    const QString script = QStringLiteral("mount -t tmpfs tmpfs \"$1\" || exit 100\n"
+                                          "\"$2\" file firstmove \"$3\" \"$1/x\"\n"
+                                          "\"$2\" file move \"$3\" \"$1\"; echo $?; cat \"$1/a.txt\"\n"
+                                          "\"$2\" file move \"$4\" \"$1/a.txt\"; echo $?\n");
+    const ProcessResult r = runProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("sh"),
+        QStringLiteral("-c"), script, QStringLiteral("sh"), folder, QStringLiteral(DUSTMAW_CLI), a, b});
+    if (r.exitCode == 100 || r.out.isEmpty())
+        GTEST_SKIP() << "cannot mount a tmpfs in a mount namespace of its own here";
+    EXPECT_EQ(r.out, QByteArray("0\nalpha1\n"));
+    EXPECT_TRUE(r.err.startsWith(QString::fromUtf16(kFirstMoveMessage).toUtf8() + '\n')) << r.err.toStdString();
+    EXPECT_TRUE(!QFile::exists(a) && readFile(b) == "beta");
+}
+
+// GLib reads HOME and XDG_DATA_HOME once per process, so all tests share one
+// home, set before the first GIO call; each starts without a data folder.
+class TrashAndDelete : public ::testing::Test {
+protected:
+    static QString home()
+    {
+        static QTemporaryDir dir;
+        static const QString path = [] {
+            const QString p = makeDir(chmodded(dir.path(), 0755) + QStringLiteral("/home"));
+            qputenv("HOME", native(p));
+            qputenv("XDG_DATA_HOME", native(p + QStringLiteral("/.local/share")));
+            return p;
+        }();
+        return path;
+    }
+    static QString trash(const QString& sub = {}) { return home() + QStringLiteral("/.local/share/Trash") + sub; }
+    void SetUp() override
+    {
+        ASSERT_EQ(homeTrashPath(), trash()); // never the user's own
+        ASSERT_TRUE(QDir(home() + QStringLiteral("/.local")).removeRecursively());
+    }
+    [[nodiscard]] QString work(const QString& name) const { return makeDir(m_work.path()) + u'/' + name; }
+
+    QTemporaryDir m_work{home() + QStringLiteral("/work-XXXXXX")};
+};
+
+TEST_F(TrashAndDelete, EveryCopyLandsInTheTrashWithItsOrigin)
+{
+    std::vector<std::pair<QByteArray, QByteArray>> expected, found;
+    for (const char* name : {"with space & 100%#?.dmf", "日本語 ä.bin", ".hidden"}) {
+        // One name from two folders, and the first path again once re-created.
+        for (const char* folder : {"a/", "b/", "a/"}) {
+            const QString path = makeDir(work(QString::fromUtf8(folder))) + QString::fromUtf8(name);
+            const QByteArray contents = folder + QByteArray::number(expected.size());
+            clsFile f = fileAt(makeFile(path, contents));
+            ASSERT_EQ(f.Trash(), Result::Done) << f.errorString().toStdString();
+            EXPECT_FALSE(QFile::exists(path)) << name;
+            expected.emplace_back(native(path), contents);
+        }
+    }
+    EXPECT_EQ(fileAt(work(QStringLiteral("a"))).Trash(), Result::NothingThere); // a folder is no file
+    // Each file can be put back where it came from.
+    for (const QString& name : QDir(trash(QStringLiteral("/files"))).entryList(QDir::Files | QDir::Hidden)) {
+        const QByteArray info = readFile(trash(QStringLiteral("/info/")) + name + QStringLiteral(".trashinfo"));
+        const qsizetype at = info.indexOf("\nPath=") + 6;
+        found.emplace_back(QByteArray::fromPercentEncoding(info.mid(at, info.indexOf('\n', at) - at)),
+                           readFile(trash(QStringLiteral("/files/")) + name));
+    }
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected);
+}
+
+TEST_F(TrashAndDelete, ALinkGoesItsTargetStays)
+{
+    const struct { const char* name; bool toTrash, dangling; } rows[] = {
+        {"trash link to file", true, false}, {"delete link to file", false, false},
+        {"trash dangling link", true, true}, {"delete dangling link", false, true}};
     for (const auto& row : rows) {
-        clsFile f = fileAt(plain(dir.path(), "f.txt", 1, row.before));
-        EXPECT_TRUE(f.setReadOnly(row.value)) << f.errorString().toStdString();
-        struct stat st {};
-        ASSERT_EQ(::stat(native(f.FileName()).constData(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, row.after) << std::oct << row.before;
-        EXPECT_EQ(f.ReadOnly(), (row.after & S_IWUSR) == 0) << std::oct << row.before;
+        const QString name = QString::fromLatin1(row.name), target = work(name + QStringLiteral(" target"));
+        const QString link = makeLink(target, work(name));
+        if (!row.dangling)
+            makeFile(target, "the target stays");
+        // The file object finds nothing at a dangling link; the free functions take any entry.
+        clsFile f = fileAt(link);
+        EXPECT_EQ(row.toTrash ? f.Trash() : f.Delete(), row.dangling ? Result::NothingThere : Result::Done) << row.name;
+        QString error;
+        const bool gone = !row.dangling || (row.toTrash ? moveToTrash(link, &error) : deleteFile(link, &error));
+        ASSERT_TRUE(gone) << error.toStdString();
+        EXPECT_FALSE(QFileInfo(link).isSymLink()) << row.name;
+        EXPECT_EQ(readFile(target), row.dangling ? QByteArray() : QByteArray("the target stays")) << row.name;
+        EXPECT_EQ(QFile::symLinkTarget(trash(QStringLiteral("/files/")) + name), row.toTrash ? target : QString());
     }
-    // Nothing there: nothing to do, and nothing fails.
-    EXPECT_TRUE(fileAt(dir.path() + QStringLiteral("/missing")).setReadOnly(true));
 }
 
-TEST(FileObject, DosAttributesLiveInAnExtendedAttribute)
+// Every entry under dir, links not followed, sorted.
+QStringList tree(const QString& dir)
 {
-    QTemporaryDir dir;
-    clsFile f = fileAt(plain(dir.path(), "plain.txt", 3));
-    const QByteArray p = native(f.FileName());
-    if (::setxattr(p.constData(), "user.dustmaw-probe", "1", 1, 0) != 0)
-        GTEST_SKIP() << "no user extended attributes on this file system";
-    ASSERT_TRUE(f.setHidden(true)) << f.errorString().toStdString();
-    ASSERT_TRUE(f.setArchive(true));
-    EXPECT_TRUE(f.Hidden() && f.Archive() && !f.System());
-    char buf[32] = {};
-    ASSERT_GT(::getxattr(p.constData(), "user.DOSATTRIB", buf, sizeof buf - 1), 0);
-    EXPECT_STREQ(buf, "0x22");
-    ASSERT_TRUE(f.setHidden(false));
-    ASSERT_TRUE(f.setSystem(true));
-    EXPECT_TRUE(!f.Hidden() && f.Archive() && f.System());
+    QStringList out;
+    for (QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        out << it.next();
+    out.sort();
+    return out;
+}
 
-    // What Samba writes: a trailing NUL. Its read-only bit does not count:
-    // the mode bits alone say that, so the ReadOnly let can always undo it.
-    ASSERT_EQ(::setxattr(p.constData(), "user.DOSATTRIB", "0x7\0", 4, 0), 0);
-    EXPECT_TRUE(!f.ReadOnly() && f.Hidden() && f.System() && !f.Archive());
+// The free functions refuse, touching nothing, a path GIO would read other
+// than the kernel: it resolves "." and ".." by text and drops a trailing
+// slash, so through a symbolic link it could name another entry.
+TEST_F(TrashAndDelete, NothingIsTouched)
+{
+    using namespace std::string_view_literals;
+    // The kernel reads up/../f.txt as real/f.txt, GIO as f.txt; a NUL would cut the name short.
+    const std::string_view rows[] = {"f.txt", "/./f.txt", "/ln/", "/up/../f.txt", "/f.txt\0x"sv};
+    for (const auto& row : rows) {
+        const QString given = QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
+        const QString dir = work(QString::number(&row - rows)), path = given.startsWith(u'/') ? dir + given : given;
+        makeFile(makeDir(dir + QStringLiteral("/real/in")).chopped(3) + QStringLiteral("/f.txt"), "inner");
+        makeFile(dir + QStringLiteral("/f.txt"), "outer");
+        makeLink(dir + QStringLiteral("/real/in"), dir + QStringLiteral("/up"));
+        makeLink(dir + QStringLiteral("/real"), dir + QStringLiteral("/ln"));
+        const QStringList before = tree(dir);
+        const QString oldCwd = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(dir)); // where a relative name is looked up
+        for (const bool toTrash : {true, false}) {
+            QString error;
+            EXPECT_FALSE(toTrash ? moveToTrash(path, &error) : deleteFile(path, &error)) << row << toTrash;
+            EXPECT_TRUE(!error.isEmpty() && tree(dir) == before) << row << toTrash;
+        }
+        ASSERT_TRUE(QDir::setCurrent(oldCwd));
+        EXPECT_FALSE(QFileInfo::exists(trash())) << row;
+    }
+}
+
+// As nobody, in that user's own folders: the file's folder, or the trash, refuses.
+TEST_F(TrashAndDelete, RefusedFileStaysWhereItWas)
+{
+    if (!canDropToNobody())
+        GTEST_SKIP() << "needs root, to hand folders to another user, and setpriv";
+    const struct { const char* op; bool trashIsAFile; } rows[] = {{"trash", false}, {"delete", false}, {"trash", true}};
+    for (const auto& row : rows) {
+        const QString dir = work(QString::fromLatin1(row.op) + QString::number(row.trashIsAFile));
+        const QString path = makeFile(makeDir(dir) + QStringLiteral("/victim.txt"), "still here");
+        for (const QString& p : {dir, home() + QStringLiteral("/.local"), home() + QStringLiteral("/.local/share"),
+                                 trash(), trash(QStringLiteral("/files")), trash(QStringLiteral("/info"))})
+            ASSERT_EQ(::chown(native(makeDir(p, 0700)).constData(), kNobody, gid_t(-1)), 0);
+        if (!row.trashIsAFile)
+            chmodded(dir, 0500);
+        else if (QDir(trash()).removeRecursively())
+            writeFile(trash(), "in the way");
+        const ProcessResult r = runCliAsNobody({QStringLiteral("file"), QString::fromLatin1(row.op), path});
+        // Refused, with the reason after the path.
+        const QByteArray told = "dustmaw-cli: " + native(path) + ": ";
+        EXPECT_TRUE(r.exitCode == 1 && r.err.startsWith(told) && r.err.size() > told.size() + 1) << r.err.toStdString();
+        EXPECT_EQ(readFile(path), QByteArray("still here")) << row.op;
+        // Nothing went into the trash, nor was the file in its way touched.
+        const QStringList folders{trash(QStringLiteral("/files")), trash(QStringLiteral("/info"))};
+        EXPECT_EQ(tree(trash()), row.trashIsAFile ? QStringList() : folders) << row.op;
+        EXPECT_EQ(readFile(trash()), QByteArray(row.trashIsAFile ? "in the way" : "")) << row.op;
+    }
 }
 
 } // namespace
+} // namespace dm

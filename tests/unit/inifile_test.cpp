@@ -1,6 +1,5 @@
 // The profile file object against files as users and other programs leave
-// them: reading, integers, in-place writing, enumeration; and the atomic
-// rewrite beneath every file the user keeps.
+// them, and the atomic rewrite beneath every file the user keeps.
 #include "services/AtomicFile.h"
 #include "services/clsIniFile.h"
 #include "support/TestSupport.h"
@@ -16,9 +15,6 @@
 #include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <utility>
 
 using namespace std::string_view_literals;
 
@@ -29,21 +25,17 @@ using test::CaseName;
 using test::PrintTo;
 using Text = std::string_view;
 
-QByteArray bytes(std::string_view s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QByteArray bytes(Text s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
+QString text(Text s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 class IniFileTest : public ::testing::Test {
 protected:
     IniFileTest() { ini.setpFileName(path); }
-    void given(std::optional<std::string_view> contents)
+    void given(std::optional<Text> contents, Text section = "S")
     {
         if (contents)
             test::writeFile(path, bytes(*contents));
-    }
-    // Every file in the folder, temporary ones included.
-    [[nodiscard]] static QStringList files(const QString& folder)
-    {
-        return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        ini.setpSection(text(section));
     }
 
     test::TempHome home;
@@ -57,13 +49,12 @@ class IniRead : public IniFileTest, public ::testing::WithParamInterface<ReadCas
 TEST_P(IniRead, ValueOrDefault)
 {
     const ReadCase& c = GetParam();
-    given(c.file);
-    ini.setpSection(text(c.section));
+    given(c.file, c.section);
     EXPECT_EQ(ini.mGetString(text(c.key), text(c.def)), text(c.expected));
 }
 
-constexpr std::string_view kComments = "[S]\r\nk=v ;c\r\n  ;k2=z\r\n#k3=y\r\n";
-constexpr std::string_view kDuplicates = "[S]\r\nk=first\r\nk=2nd\r\n[S]\r\nj=1\r\n";
+constexpr Text kComments = "[S]\r\nk=v ;c\r\n  ;k2=z\r\n#k3=y\r\n";
+constexpr Text kDuplicates = "[S]\r\nk=first\r\nk=2nd\r\n[S]\r\nj=1\r\n";
 
 INSTANTIATE_TEST_SUITE_P(Rules, IniRead, ::testing::Values(
     ReadCase{"NamesIgnoreCase", "[Sec]\r\nKey=Val\r\n", "sEC", "kEY", "d", "Val"},
@@ -83,32 +74,24 @@ INSTANTIATE_TEST_SUITE_P(Rules, IniRead, ::testing::Values(
     ReadCase{"HeaderWithoutBracket", "[S   \nk=v\n", "S", "k", "d", "v"},
     ReadCase{"CrOnlyLineEnds", "[S]\rk=v\rj=w", "S", "j", "d", "w"},
     ReadCase{"ByteOrderMarkSkipped", "\xEF\xBB\xBF[S]\nk=v\n", "S", "k", "d", "v"},
-    ReadCase{"JapaneseValueWhole", "[S]\nk=日本語の値\n", "S", "k", "d", "日本語の値"},
     ReadCase{"DefaultLosesTrailingSpaces", std::nullopt, "S", "k", "  d e  ", "  d e"}), CaseName());
 
-// The same object reads each case's file afresh: nothing is cached.
-TEST_F(IniFileTest, CutAt255BytesWithoutSplittingCharacters)
+// Values and defaults are cut to 255 bytes without splitting a character;
+// integers are the leading number, else the default. Nothing is cached.
+TEST_F(IniFileTest, CutValuesAndIntegers)
 {
-    const struct { QString prefix, unit; int units, kept; } rows[] = {
-        {QString(), QStringLiteral("x"), 300, 255}, {QStringLiteral("a"), QStringLiteral("あ"), 100, 84},
-        {QStringLiteral("abc"), QStringLiteral("あ"), 100, 84}, {QString(), QStringLiteral("😀"), 70, 63}};
-    ini.setpSection(QStringLiteral("S"));
-    for (const auto& row : rows) {
-        const QString value = row.prefix + row.unit.repeated(row.units);
-        test::writeFile(path, "[S]\nk=" + value.toUtf8() + '\n');
-        EXPECT_EQ(ini.mGetString(QStringLiteral("k")), row.prefix + row.unit.repeated(row.kept));
-        EXPECT_EQ(ini.mGetString(QStringLiteral("none"), value), row.prefix + row.unit.repeated(row.kept));
+    const struct { QString value; int cutTo; } cuts[] = {{QString(300, u'x'), 255},
+        {u'a' + QStringLiteral("あ").repeated(100), 1 + 84}, {QStringLiteral("😀").repeated(70), 2 * 63}};
+    for (const auto& row : cuts) {
+        given("[S]\nk=" + row.value.toStdString() + '\n');
+        EXPECT_EQ(ini.mGetString(QStringLiteral("k")), row.value.left(row.cutTo));
+        EXPECT_EQ(ini.mGetString(QStringLiteral("none"), row.value), row.value.left(row.cutTo));
     }
-}
-
-TEST_F(IniFileTest, IntegersLeadingNumberOrDefault)
-{
-    const struct { std::string_view line; std::int16_t expected; /* with default 7 */ } rows[] = {
+    const struct { Text line; std::int16_t expected; /* with default 7 */ } integers[] = {
         {"k=\" 12\"", 12}, {"k=+1", 1}, {"k=-1", -1}, {"k=0x1F", 31}, {"k=42A9", 42}, {"k=B42", 0}, {"k=", 7},
         {"", 7}, {"k=-32768", -32768}, {"k=32768", 7}, {"k=0xFFFFFFFFFFFFFFFFFFFF", 7}};
-    ini.setpSection(QStringLiteral("S"));
-    for (const auto& row : rows) {
-        test::writeFile(path, "[S]\n" + bytes(row.line) + '\n');
+    for (const auto& row : integers) {
+        given("[S]\n" + std::string(row.line) + '\n');
         EXPECT_EQ(ini.mGetInteger(QStringLiteral("k"), 7), row.expected) << row.line;
     }
 }
@@ -119,8 +102,7 @@ class IniWrite : public IniFileTest, public ::testing::WithParamInterface<WriteC
 TEST_P(IniWrite, EditsInPlace)
 {
     const WriteCase& c = GetParam();
-    given(c.before);
-    ini.setpSection(text(c.section));
+    given(c.before, c.section);
     ASSERT_TRUE(ini.mSetString(text(c.key), text(c.value)));
     EXPECT_EQ(test::readFile(path), bytes(c.after));
 }
@@ -146,19 +128,19 @@ INSTANTIATE_TEST_SUITE_P(Rules, IniWrite, ::testing::Values(
 
 TEST_F(IniFileTest, RefusesWhatWouldNotReadBack)
 {
-    const QByteArray before = "; mine\n[S]\nk=1\n";
-    test::writeFile(path, before);
+    const Text before = "; mine\n[S]\nk=1\n";
     const Text rows[][3] = {{"S", " ", "v"}, {"S", "k", "a\n[S]\nk=2"}, {"S", "k", "a\0b"sv}, {"S", "a=b", "v"},
                             {"S", ";k", "v"}, {"a]b", "k", "v"}, {"S", "k\t", "v"}, {"\tS", "k", "v"}};
+    given(before);
     for (const auto& row : rows) {
         ini.setpSection(text(row[0]));
         EXPECT_FALSE(ini.mSetString(text(row[1]), text(row[2]))) << row[1] << '=' << row[2];
     }
-    EXPECT_EQ(test::readFile(path), before);
+    EXPECT_EQ(test::readFile(path), bytes(before));
 }
 
 // A write that cannot finish leaves the file as it was, or still missing,
-// and nothing beside it. Each write returns whether it was done.
+// and nothing beside it.
 TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
 {
     const QByteArray old = "[S]\nk=1\n", large(300000, 'n');
@@ -168,101 +150,43 @@ TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
         AtomicFile f(path);
         return f.open() && f.write(contents) && f.commit(AtomicFile::NoReplace);
     };
+    // Each write returns whether it was done.
     const struct { const char* name; QByteArray before; std::function<bool()> write; QByteArray after; } rows[] = {
         {"read-only file", old, [&] { return !chmodded(path, 0444) || set(); }, old},
         {"read-only folder", old, [&] { return !chmodded(home.path(), 0555) || set(); }, old},
-        {"new file in a read-only folder", {}, [&] { return !chmodded(home.path(), 0555) || set(); }, {}},
         {"missing folder", {}, [&] { ini.setpFileName(home.file(QStringLiteral("sub/DM.ini"))); return set(); }, {}},
         // A file size limit makes the write fail the way a full disk does.
-        {"full disk", old,
-         [&] {
-             struct rlimit limit {};
-             ::getrlimit(RLIMIT_FSIZE, &limit);
-             const rlim_t was = std::exchange(limit.rlim_cur, 4096);
+        {"full disk", old, [&] {
+             rlimit limit{}, was{};
+             ::getrlimit(RLIMIT_FSIZE, &was);
+             limit = {4096, was.rlim_max};
              const auto handler = std::signal(SIGXFSZ, SIG_IGN);
              const bool done = ::setrlimit(RLIMIT_FSIZE, &limit) != 0 || set();
-             limit.rlim_cur = was;
-             ::setrlimit(RLIMIT_FSIZE, &limit);
+             ::setrlimit(RLIMIT_FSIZE, &was);
              std::signal(SIGXFSZ, handler);
              return done;
-         },
-         old},
+         }, old},
         // Where renameat2 cannot refuse to replace (NFS, CIFS), a hard link
         // must: the first no-replace write makes the file, the second fails.
-        {"no replacing through a hard link", {},
-         [&] {
+        {"no replacing through a hard link", {}, [&] {
              AtomicFile::setLinkForNoReplace(true);
              const bool done = !noReplace(large) || noReplace(old);
              AtomicFile::setLinkForNoReplace(false);
              return done;
-         },
-         large},
+         }, large},
     };
+    ini.setpSection(QStringLiteral("S"));
     for (const auto& row : rows) {
         QFile::remove(path);
         ini.setpFileName(path);
-        ini.setpSection(QStringLiteral("S"));
         if (!row.before.isNull())
             test::writeFile(path, row.before);
         EXPECT_FALSE(row.write()) << row.name;
         chmodded(home.path(), 0700);
         EXPECT_EQ(test::readFile(path), row.after) << row.name;
-        EXPECT_EQ(files(home.path()).join(u'|'), row.after.isNull() ? QString() : QStringLiteral("DM.ini")) << row.name;
+        EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).join(u'|'),
+                  row.after.isNull() ? QString() : QStringLiteral("DM.ini")) << row.name;
     }
-}
-
-// A killed writer leaves its temporary file behind; the next write into the
-// folder removes it, but never a live writer's nor anything else.
-TEST_F(IniFileTest, LeftoversOfKilledWritersAreRemoved)
-{
-    const pid_t dead = ::fork();
-    if (dead == 0)
-        ::_exit(0);
-    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
-    // %1: the writer's process, gone or (live) this one.
-    const struct { const char* name; bool live, kept; } rows[] = {
-        {".DM.ini.dustmaw-%1-Ab3xYz", false, false}, {".Hero.dmf.dustmaw-%1-Ab3xYz", false, false},
-        {".DM.ini.dustmaw-%1-Ab3xYz", true, true}, {"DM.ini.dustmaw-%1-Ab3xYz", false, true},
-        {".DM.ini.dustmaw-%1-notes.txt", false, true}};
-    const auto file = [&](const auto& row) {
-        return home.file(QString::fromLatin1(row.name).arg(row.live ? ::getpid() : dead));
-    };
-    for (const auto& row : rows)
-        test::writeFile(file(row), "half");
-    ASSERT_TRUE(writeFileAtomically(path, "[S]\n"));
-    for (const auto& row : rows)
-        EXPECT_EQ(QFile::exists(file(row)), row.kept) << file(row).toStdString();
-}
-
-// An empty list leaves the array as it was; any other gives it exactly its entries.
-TEST_F(IniFileTest, Enumerations)
-{
-    QStringList names{QStringLiteral("kept")};
-    EXPECT_EQ(ini.mEmnumSection(names), 0); // no file
-    given("k0=v\n"sv);
-    EXPECT_EQ(ini.mEmnumSection(names), 0); // no section
-    EXPECT_EQ(names, QStringList{QStringLiteral("kept")});
-    given("[a]\n[]\n[b]\n"sv);
-    EXPECT_EQ(ini.mEmnumSection(names), 1); // the list ends at an empty name
-
-    given("k0=v\n[ S ]\n a = 1 \n; c\n\nb=\"2\"\njunk\n=v\n[b]x\nt=1\n;[c]\n[s]\nlate=1\n"sv);
-    EXPECT_EQ(ini.mEmnumSection(names), 3);
-    EXPECT_EQ(names.join(u'|'), QStringLiteral("S|b|s"));
-    ini.setpSection(QStringLiteral("S"));
-    QStringList lines(9, QStringLiteral("old"));
-    EXPECT_EQ(ini.mEnumSectionString(lines), 4);
-    EXPECT_EQ(lines.join(u'|'), QStringLiteral("a = 1|b=\"2\"|junk|=v"));
-
-    // A section too long for the list buffer loses its end: of 1000 entries of
-    // 32 bytes and a NUL, 992 whole ones and 29 bytes of the next fit before
-    // the two closing NULs.
-    QByteArray file = "[L]\n";
-    for (int i = 0; i < 1000; ++i)
-        file += QByteArray::number(i).rightJustified(4, '0') + '=' + QByteArray(27, 'v') + '\n';
-    test::writeFile(path, file);
-    ini.setpSection(QStringLiteral("L"));
-    EXPECT_EQ(ini.mEnumSectionString(lines), 993);
-    EXPECT_EQ(lines.value(992), QStringLiteral("0992=") + QString(24, u'v'));
 }
 
 } // namespace
