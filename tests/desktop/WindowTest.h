@@ -60,9 +60,7 @@ public:
     {
         m_steps.push_back([step](QWidget* w) {
             auto* window = qobject_cast<Window*>(w);
-            if (window != nullptr)
-                step(*window);
-            return window != nullptr;
+            return window != nullptr && (step(*window), true);
         });
     }
     [[nodiscard]] bool done() const { return m_steps.empty(); }

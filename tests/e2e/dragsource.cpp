@@ -13,15 +13,15 @@
 namespace {
 
 class Source final : public QWidget {
-public:
-    QList<QUrl> urls;
-
 protected:
     void mousePressEvent(QMouseEvent* /*event*/) override
     {
-        auto* drag = new QDrag(this);
         auto* mime = new QMimeData;
+        QList<QUrl> urls;
+        for (const QString& path : QApplication::arguments().mid(1))
+            urls << QUrl::fromLocalFile(path);
         mime->setUrls(urls);
+        auto* drag = new QDrag(this);
         drag->setMimeData(mime);
         const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
         std::printf("%s\n", action == Qt::CopyAction ? "copy" : action == Qt::MoveAction ? "move" : "ignored");
@@ -37,8 +37,6 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     Source source;
-    for (const QString& path : QApplication::arguments().mid(1))
-        source.urls << QUrl::fromLocalFile(path);
     source.setWindowTitle(QStringLiteral("dragsource"));
     source.setGeometry(300, 300, 120, 80);
     source.show();

@@ -12,13 +12,9 @@
 
 namespace dm::test {
 
-namespace {
-
 // xcb's replies are the caller's to free.
 template <class T>
-std::unique_ptr<T, decltype(&std::free)> reply(T* r) { return {r, &std::free}; }
-
-} // namespace
+static std::unique_ptr<T, decltype(&std::free)> reply(T* r) { return {r, &std::free}; }
 
 bool waitFor(const std::function<bool()>& done, int ms)
 {

@@ -1,5 +1,4 @@
-// Derivation of combatants from files, the item table, the character file's
-// check header and the making of a character.
+// Derivation of combatants from files, the item table, the character file's check header and making a character.
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "character/MakeChara.h"
@@ -32,8 +31,6 @@ TEST(Derivation, FileGivesItsCombatant)
 {
     const struct { const char *name, *file; qint64 size; int level, maxVit, str, def, agi, luck, itemNo;
                    const char* item; int levelStep; qint64 nextLevel; } rows[] = {
-        {"level 1", "Hero.dmf", 1000, 1, 134, 150, 43, 169, 11, 999, "Cape", 1179, 1179},
-        {"level 6", "Hero.dmf", 20000, 6, 555, 171, 65, 193, 39, 999, "Cape", 1179, 24759},
         {"extension in capitals", "readme.tXt", 3000, 2, 276, 85, 101, 89, 91, 433, "Flame Blade", 1214, 3642},
         // One step exactly reaches level 2; a byte less does not.
         {"exactly one step", "Hero.dmf", 1179, 2, 197, 151, 45, 173, 19, 999, "Cape", 1179, 3537},
@@ -73,30 +70,26 @@ TEST(Derivation, NamesThatGiveTheSameCombatant)
 
 TEST(Derivation, HalvesRoundToEven)
 {
-    // The tribe's last byte never counts; 65 * 1.5 = 97.5 rounds to even; code
-    // page 932 byte B1 counts as 177, not as -79.
-    const struct { const char* tribe; int step; } steps[] = {
-        {"", 1000}, {"A", 1000}, {"AB", 1098}, {"HTML", 1331}, {"ABCDE", 1230}, {"ｱA", 1266}};
+    // The tribe's last byte never counts; 65 * 1.5 = 97.5 rounds to even; code page 932 byte B1 counts as 177, not
+    // as -79.
+    const struct { const char* tribe; int step; } steps[] = {{"A", 1000}, {"AB", 1098}, {"ABCDE", 1230}, {"ｱA", 1266}};
     for (const auto& row : steps)
         EXPECT_EQ(LevelStepOf(QString::fromUtf8(row.tribe)), row.step) << row.tribe;
-    const struct { int percent, base, expected; } effective[] = {{115, 45, 52}, {50, 45, 22}, {50, 7, 4}, {50, 5, 2},
-        {0, 150, 0}, {105, 43, 45}, {300, 175, 525}, {10, 4, 0}, {100, 0, 0}};
+    const struct { int percent, base, expected; } effective[] = {{115, 45, 52}, {50, 45, 22}, {50, 7, 4}, {10, 4, 0}};
     for (const auto& row : effective)
         EXPECT_EQ(EffectiveParameter(row.percent, row.base), row.expected) << row.percent << "% of " << row.base;
 }
 
 TEST(ItemTable, NumbersPickTheirRowAndRandomItemsDrawTheirBonuses)
 {
-    // Ends of a range, single numbers, gaps between them; bonuses count on top
-    // of 100 percent. Random items draw which parameter gains, halves round to even.
+    // Ends of a range and a gap; bonuses count on top of 100 percent. Random items draw which parameter gains,
+    // halves round to even.
     const struct { int itemNo; std::initializer_list<float> draws; const char* name; QList<int> percent; } rows[] = {
         {990, {}, "Cape", {100, 105, 100, 100}}, {989, {}, "Iron Helm", {100, 115, 100, 100}},
-        {0, {}, "Small Shield", {100, 115, 100, 100}}, {885, {}, "Iron Hammer", {135, 100, 95, 100}},
-        {871, {}, "", {100, 100, 100, 100}}, {888, {}, "Touhu", {0, 100, 100, 100}},
-        {9, {0.0F}, "XXX Drag", {200, 100, 100, 100}}, {228, {0.125F}, "XXX Drag", {200, 100, 100, 100}},
-        {9, {0.25F}, "XXX Drag", {100, 200, 100, 100}}, {9, {0.375F}, "XXX Drag", {100, 100, 200, 100}},
-        {9, {0.625F}, "XXX Drag", {100, 100, 200, 100}}, {9, {0.75F}, "XXX Drag", {100, 100, 100, 200}},
-        {9, {0.96875F}, "XXX Drag", {50, 50, 50, 50}},
+        {885, {}, "Iron Hammer", {135, 100, 95, 100}}, {871, {}, "", {100, 100, 100, 100}},
+        {228, {0.0F}, "XXX Drag", {200, 100, 100, 100}}, {9, {0.25F}, "XXX Drag", {100, 200, 100, 100}},
+        {9, {0.375F}, "XXX Drag", {100, 100, 200, 100}}, {9, {0.625F}, "XXX Drag", {100, 100, 200, 100}},
+        {9, {0.75F}, "XXX Drag", {100, 100, 100, 200}}, {9, {0.96875F}, "XXX Drag", {50, 50, 50, 50}},
         {20, {0.125F, 0.375F, 0.625F, 0.875F}, "Mountain Weather", {62, 88, 112, 138}},
         {20, {0.0F, 0.99F, 0.5F, 0.0F}, "Mountain Weather", {50, 149, 100, 50}},
     };
@@ -119,8 +112,6 @@ TEST(CheckCharaFile, AcceptsOnlyAMatchingHeader)
         // What the header of every 1000-byte character file ever made starts with.
         {"made earlier", QByteArray("\x92\x7A\x65", 3) + QByteArray(997, 'f'), true},
         {"one byte appended", stampedChara(1000) + 'x', false},
-        {"stamped 1009", stampedChara(1009), true},
-        {"empty", QByteArray(), false},
         // Bytes that decode to no digit count as 0: 1009 needs 0, 0, 2.
         {"non-digit zeros", QByteArray("\xFF\x05\x62", 3) + QByteArray(1006, 'f'), true},
         {"non-digit for a needed digit", QByteArray("\x91\x71\xFF", 3) + QByteArray(1006, 'f'), false},
@@ -148,10 +139,8 @@ TEST(MakeChara, RefusesOrWritesAStampedThousandBytes)
     const QString forbidden = QStringLiteral("\\ / : , ; * ? \" < > | は、使えません");
     const QString exists = QStringLiteral("すでに存在するキャラです");
     const struct { const char* name; QString message; } rows[] = { // no message: made
-        {"", QStringLiteral("名前を入力して下さい")}, {"a/b", forbidden}, {"a,b", forbidden}, {"a;b", forbidden},
-        {"a|b", forbidden}, {"x,y", exists}, {"Taken", exists}, // the later check weighs more
-        {"Hero", {}}, {"   ", {}}, {"勇者", {}},
-    };
+        {"", QStringLiteral("名前を入力して下さい")}, {"a/b", forbidden}, {"x,y", exists}, // the later check weighs more
+        {"Taken", exists}, {"Hero", {}}, {"   ", {}}};
     ScriptedRandom rnd({}, 0.25F); // filler bytes of 67
     for (const auto& row : rows) {
         QString path = QStringLiteral("untouched");

@@ -1,6 +1,5 @@
-// The file object: what it says of the kinds of thing a drop can deliver, of
-// names, times and Windows version resources; copy, move and rename; and the
-// trash and deletion that dispose of beaten enemies' files.
+// The file object: what it says of the kinds of thing a drop can deliver, of names, times and Windows version
+// resources; copy, move and rename; and the trash and deletion that dispose of beaten enemies' files.
 #include "services/Trash.h"
 #include "services/VersionInfo.h"
 #include "services/clsFile.h"
@@ -16,7 +15,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <string_view>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -75,19 +73,16 @@ TEST(FileObject, KindsOfPath)
 {
     constexpr int R = clsFile::AttrReadOnly, H = clsFile::AttrHidden, S = clsFile::AttrSystem, A = clsFile::AttrArchive;
     QTemporaryDir dir;
-    const QString d = dir.path(), fifo = in(d, "p"), samba = plain(d, "samba.txt", 3);
+    const QString d = dir.path(), samba = plain(d, "samba.txt", 3);
     // Samba and Wine keep the other attributes beside the file, ending in a NUL.
     const bool xattrs = ::setxattr(native(samba).constData(), "user.DOSATTRIB", "0x23\0", 5, 0) == 0;
     // size -1: not Enabled, and so a Directory as a drop sees it.
     const struct { const char* name; QString path; int size, attrs; } rows[] = {
-        {"regular file", plain(d, "a.txt", 42), 42, 0}, {"folder", d, -1, 0}, {"with slash", in(d, "a.txt/"), -1, 0},
+        // The drop case sees folders, dot files, FIFOs and the owner's write bit.
+        {"link to file", makeLink(plain(d, "t", 7), in(d, "l2")), 7, 0},
         {"dangling link", makeLink(in(d, "gone"), in(d, "l1")), -1, 0},
-        {"link to file", makeLink(plain(d, "t", 7), in(d, "l2")), 7, 0}, {"dot file", plain(d, ".hidden", 5), 5, H},
-        // Root may write anything; the owner's write bit still says read-only.
-        {"owner may not write", plain(d, "ro.txt", 5, 0466), 5, R},
         // Root may remove it from /dev; anyone else may not.
         {"device", QStringLiteral("/dev/null"), 0, ::geteuid() != 0 ? S | R : S},
-        {"FIFO without writer", ::mkfifo(native(fifo).constData(), 0644) == 0 ? fifo : d, 0, S},
         {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, R},
         // Its read-only bit does not count: the mode bits alone say that.
         {"attributes from Samba", samba, 3, xattrs ? H | A : 0},
@@ -125,24 +120,6 @@ TEST(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(seen.value(i).contains(json("Enabled", rows[i].enabled))
                     && seen.value(i).contains(json("ReadOnly", rows[i].readOnly))) << seen.value(i).toStdString();
-    // The command-line tool says why it cannot take the unreadable one.
-    const ProcessResult r = runCliAsNobody({QStringLiteral("inspect"), QStringLiteral("--json"), info[2]});
-    EXPECT_TRUE(r.exitCode == 1 && r.out.contains("\"error\":\"cannot be read")) << r.out.toStdString();
-}
-
-// Extension, short name and long path: the folder part of what is there,
-// else the path as given.
-TEST(FileObject, PartsOfTheName)
-{
-    const struct { const char *path, *parts; } rows[] = {
-        {"/dev/null", "|null|/dev/"}, {"/a/archive.tar.gz", "GZ|archive.tar|/a/archive.tar.gz"},
-        {"/d.d/file.TxT", "TXT|file|/d.d/file.TxT"}, {"/d.d/file", "|file|/d.d/file"}, {"/a/b.", "|b|/a/b."},
-        {"/d/.bashrc", "BASHRC||/d/.bashrc"}, {"/dev/.", "||/dev/."}, {"/dev/", "||/dev/"}};
-    for (const auto& row : rows) {
-        const clsFile f = fileAt(QString::fromLatin1(row.path));
-        EXPECT_EQ(QStringList({f.Extension(), f.ShortFileName(), f.LongPathName()}).join(u'|'),
-                  QString::fromLatin1(row.parts));
-    }
 }
 
 // A minimal Windows program: DOS header, PE header, and one .rsrc section
@@ -184,13 +161,11 @@ const FixedFileInfo kSample{
 TEST(FileObject, TimesAndVersions)
 {
     EXPECT_EQ(FormatFileTime({{1999, 7, 4}, {9, 5, 3}}), QStringLiteral("1999年7月4日 日曜日    9:5:3"));
-    EXPECT_EQ(FormatFileTime({{2000, 1, 3}, {0, 0, 0}}), QStringLiteral("2000年1月3日 月曜日    0:0:0"));
     EXPECT_EQ(FormatFileTime({{2026, 12, 12}, {23, 59, 59}}), QStringLiteral("2026年12月12日 土曜日    23:59:59"));
     TempHome home;
     const auto texts = [](const clsFile& f) {
         return QStringList{QString::number(f.Executable()), f.FileVersion(), f.ProductVersion(), f.FileType(),
-                           f.FileSubtype(), f.FileOS(), f.BuildType()}
-            .join(u'|');
+                           f.FileSubtype(), f.FileOS(), f.BuildType()}.join(u'|');
     };
     const clsFile exe = fileAt(home.file(QStringLiteral("app.exe"))), note = fileAt(home.file(QStringLiteral("a.txt")));
     for (const bool plus : {false, true}) {
@@ -333,24 +308,19 @@ TEST_F(TrashAndDelete, EveryCopyLandsInTheTrashWithItsOrigin)
 
 TEST_F(TrashAndDelete, ALinkGoesItsTargetStays)
 {
-    const struct { const char* name; bool toTrash, dangling; } rows[] = {
-        {"trash link to file", true, false}, {"delete link to file", false, false},
-        {"trash dangling link", true, true}, {"delete dangling link", false, true}};
-    for (const auto& row : rows) {
-        const QString name = QString::fromLatin1(row.name), target = work(name + QStringLiteral(" target"));
+    for (const bool toTrash : {true, false}) {
+        const QString name = QString::number(toTrash), target = makeFile(work(name + QStringLiteral(" target")), "stays");
         const QString link = makeLink(target, work(name));
-        if (!row.dangling)
-            makeFile(target, "the target stays");
-        // The file object finds nothing at a dangling link; the free functions take any entry.
         clsFile f = fileAt(link);
-        EXPECT_EQ(row.toTrash ? f.Trash() : f.Delete(), row.dangling ? Result::NothingThere : Result::Done) << row.name;
-        QString error;
-        const bool gone = !row.dangling || (row.toTrash ? moveToTrash(link, &error) : deleteFile(link, &error));
-        ASSERT_TRUE(gone) << error.toStdString();
-        EXPECT_FALSE(QFileInfo(link).isSymLink()) << row.name;
-        EXPECT_EQ(readFile(target), row.dangling ? QByteArray() : QByteArray("the target stays")) << row.name;
-        EXPECT_EQ(QFile::symLinkTarget(trash(QStringLiteral("/files/")) + name), row.toTrash ? target : QString());
+        EXPECT_EQ(toTrash ? f.Trash() : f.Delete(), Result::Done) << toTrash;
+        EXPECT_FALSE(QFileInfo(link).isSymLink()) << toTrash;
+        EXPECT_EQ(readFile(target), QByteArray("stays")) << toTrash;
+        EXPECT_EQ(QFile::symLinkTarget(trash(QStringLiteral("/files/")) + name), toTrash ? target : QString());
     }
+    // A dangling link is no file to the file object; the free functions take any entry.
+    const QString dangling = makeLink(work(QStringLiteral("gone")), work(QStringLiteral("dangling")));
+    EXPECT_EQ(fileAt(dangling).Trash(), Result::NothingThere);
+    EXPECT_TRUE(moveToTrash(dangling, nullptr) && !QFileInfo(dangling).isSymLink());
 }
 
 // Every entry under dir, links not followed, sorted.
@@ -365,30 +335,23 @@ QStringList tree(const QString& dir)
     return out;
 }
 
-// The free functions refuse, touching nothing, a path GIO would read other
-// than the kernel: it resolves "." and ".." by text and drops a trailing
-// slash, so through a symbolic link it could name another entry.
+// The free functions refuse, touching nothing, a path GIO would read other than the kernel: it resolves "." and
+// ".." by text and drops a trailing slash, so through a symbolic link it could name another entry.
 TEST_F(TrashAndDelete, NothingIsTouched)
 {
-    using namespace std::string_view_literals;
-    // The kernel reads up/../f.txt as real/f.txt, GIO as f.txt; a NUL would cut the name short.
-    const std::string_view rows[] = {"f.txt", "/./f.txt", "/ln/", "/up/../f.txt", "/f.txt\0x"sv};
-    for (const auto& row : rows) {
-        const QString given = QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
-        const QString dir = work(QString::number(&row - rows)), path = given.startsWith(u'/') ? dir + given : given;
+    // The kernel reads up/../f.txt as real/f.txt, GIO as f.txt.
+    for (const char* row : {"/up/../f.txt", "/ln/"}) {
+        const QString dir = work(QString::fromLatin1(row).remove(u'/')), path = dir + QLatin1String(row);
         makeFile(makeDir(dir + QStringLiteral("/real/in")).chopped(3) + QStringLiteral("/f.txt"), "inner");
         makeFile(dir + QStringLiteral("/f.txt"), "outer");
         makeLink(dir + QStringLiteral("/real/in"), dir + QStringLiteral("/up"));
         makeLink(dir + QStringLiteral("/real"), dir + QStringLiteral("/ln"));
         const QStringList before = tree(dir);
-        const QString oldCwd = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(dir)); // where a relative name is looked up
         for (const bool toTrash : {true, false}) {
             QString error;
             EXPECT_FALSE(toTrash ? moveToTrash(path, &error) : deleteFile(path, &error)) << row << toTrash;
             EXPECT_TRUE(!error.isEmpty() && tree(dir) == before) << row << toTrash;
         }
-        ASSERT_TRUE(QDir::setCurrent(oldCwd));
         EXPECT_FALSE(QFileInfo::exists(trash())) << row;
     }
 }

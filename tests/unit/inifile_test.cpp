@@ -1,5 +1,5 @@
-// The profile file object against files as users and other programs leave
-// them, and the atomic rewrite beneath every file the user keeps.
+// The profile file object against files as users and other programs leave them, and the atomic rewrite beneath
+// every file the user keeps.
 #include "services/AtomicFile.h"
 #include "services/clsIniFile.h"
 #include "support/TestSupport.h"
@@ -21,7 +21,6 @@ using namespace std::string_view_literals;
 namespace dm {
 namespace {
 
-using test::CaseName;
 using test::PrintTo;
 using Text = std::string_view;
 
@@ -43,88 +42,74 @@ protected:
     clsIniFile ini;
 };
 
-struct ReadCase { const char* name; std::optional<Text> file; Text section, key, def, expected; };
-class IniRead : public IniFileTest, public ::testing::WithParamInterface<ReadCase> {};
-
-TEST_P(IniRead, ValueOrDefault)
-{
-    const ReadCase& c = GetParam();
-    given(c.file, c.section);
-    EXPECT_EQ(ini.mGetString(text(c.key), text(c.def)), text(c.expected));
-}
-
 constexpr Text kComments = "[S]\r\nk=v ;c\r\n  ;k2=z\r\n#k3=y\r\n";
 constexpr Text kDuplicates = "[S]\r\nk=first\r\nk=2nd\r\n[S]\r\nj=1\r\n";
 
-INSTANTIATE_TEST_SUITE_P(Rules, IniRead, ::testing::Values(
-    ReadCase{"NamesIgnoreCase", "[Sec]\r\nKey=Val\r\n", "sEC", "kEY", "d", "Val"},
-    ReadCase{"BlanksTrimmed", "[S]\r\n \tk \t=\t v  x \r\n", "S", " k ", "d", "v  x"},
-    ReadCase{"TabInArgumentNeverMatches", "[S]\r\nk=v\r\n", "\tS", "k", "d", "d"},
-    ReadCase{"NoInlineComment", kComments, "S", "k", "d", "v ;c"},
-    ReadCase{"CommentLineIsNoKey", kComments, "S", ";k2", "d", "d"},
-    ReadCase{"HashIsOrdinary", kComments, "S", "#k3", "d", "y"},
-    ReadCase{"FirstKeyWins", kDuplicates, "S", "k", "d", "first"},
-    ReadCase{"LaterSectionOfSameNameNotSearched", kDuplicates, "S", "j", "d", "d"},
-    ReadCase{"KeyBeforeAnySectionUnreadable", "k0=v0\r\n[S]\r\nk=v\r\n", "", "k0", "d", "d"},
-    ReadCase{"EmptyValueGivesDefault", "[S]\nk=\n", "S", "k", "d", "d"},
-    ReadCase{"LineWithoutEqualsIsNoKey", "[S]\nk\n", "S", "k", "d", "d"},
-    ReadCase{"OuterQuotesStripped", "[S]\nk=\" a \"\n", "S", "k", "d", " a "},
-    ReadCase{"OnlyOneQuotePairStripped", "[S]\nk=''x''\n", "S", "k", "d", "'x'"},
-    ReadCase{"MismatchedQuotesKept", "[S]\nk='x\"\n", "S", "k", "d", "'x\""},
-    ReadCase{"HeaderWithoutBracket", "[S   \nk=v\n", "S", "k", "d", "v"},
-    ReadCase{"CrOnlyLineEnds", "[S]\rk=v\rj=w", "S", "j", "d", "w"},
-    ReadCase{"ByteOrderMarkSkipped", "\xEF\xBB\xBF[S]\nk=v\n", "S", "k", "d", "v"},
-    ReadCase{"DefaultLosesTrailingSpaces", std::nullopt, "S", "k", "  d e  ", "  d e"}), CaseName());
+TEST_F(IniFileTest, ReadsValueOrDefault)
+{
+    const struct { const char* name; std::optional<Text> file; Text section, key, def, expected; } rows[] = {
+        {"names ignore case", "[Sec]\r\nKey=Val\r\n", "sEC", "kEY", "d", "Val"},
+        {"blanks trimmed", "[S]\r\n \tk \t=\t v  x \r\n", "S", " k ", "d", "v  x"},
+        {"tab in argument never matches", "[S]\r\nk=v\r\n", "\tS", "k", "d", "d"},
+        {"no inline comment", kComments, "S", "k", "d", "v ;c"}, {"comment line", kComments, "S", ";k2", "d", "d"},
+        {"hash is ordinary", kComments, "S", "#k3", "d", "y"}, {"first key wins", kDuplicates, "S", "k", "d", "first"},
+        {"later section of same name", kDuplicates, "S", "j", "d", "d"},
+        {"key before any section", "k0=v0\r\n[S]\r\nk=v\r\n", "", "k0", "d", "d"},
+        {"empty value", "[S]\nk=\n", "S", "k", "d", "d"}, {"no equals", "[S]\nk\n", "S", "k", "d", "d"},
+        {"one quote pair stripped", "[S]\nk=\" 'x' \"\n", "S", "k", "d", " 'x' "},
+        {"header without bracket", "[S   \nk=v\n", "S", "k", "d", "v"},
+        {"CR line ends", "[S]\rk=v\rj=w", "S", "j", "d", "w"},
+        {"byte order mark", "\xEF\xBB\xBF[S]\nk=v\n", "S", "k", "d", "v"},
+        {"default loses trailing spaces", std::nullopt, "S", "k", "  d e  ", "  d e"}};
+    for (const auto& c : rows) {
+        QFile::remove(path);
+        given(c.file, c.section);
+        EXPECT_EQ(ini.mGetString(text(c.key), text(c.def)), text(c.expected)) << c.name;
+    }
+}
 
-// Values and defaults are cut to 255 bytes without splitting a character;
-// integers are the leading number, else the default. Nothing is cached.
+// Values and defaults are cut to 255 bytes without splitting a character; integers are the leading number, else
+// the default. Nothing is cached.
 TEST_F(IniFileTest, CutValuesAndIntegers)
 {
-    const struct { QString value; int cutTo; } cuts[] = {{QString(300, u'x'), 255},
-        {u'a' + QStringLiteral("あ").repeated(100), 1 + 84}, {QStringLiteral("😀").repeated(70), 2 * 63}};
-    for (const auto& row : cuts) {
-        given("[S]\nk=" + row.value.toStdString() + '\n');
-        EXPECT_EQ(ini.mGetString(QStringLiteral("k")), row.value.left(row.cutTo));
-        EXPECT_EQ(ini.mGetString(QStringLiteral("none"), row.value), row.value.left(row.cutTo));
+    for (const auto& [value, cutTo] : {std::pair{QString(300, u'x'), 255}, {QStringLiteral("😀").repeated(70), 126}}) {
+        given("[S]\nk=" + value.toStdString() + '\n');
+        EXPECT_EQ(ini.mGetString(QStringLiteral("k")), value.left(cutTo));
+        EXPECT_EQ(ini.mGetString(QStringLiteral("none"), value), value.left(cutTo));
     }
-    const struct { Text line; std::int16_t expected; /* with default 7 */ } integers[] = {
-        {"k=\" 12\"", 12}, {"k=+1", 1}, {"k=-1", -1}, {"k=0x1F", 31}, {"k=42A9", 42}, {"k=B42", 0}, {"k=", 7},
-        {"", 7}, {"k=-32768", -32768}, {"k=32768", 7}, {"k=0xFFFFFFFFFFFFFFFFFFFF", 7}};
+    const struct { Text line; std::int16_t expected; /* with default 7 */ } integers[] = {{"k=\" 0x1F\"", 31},
+        {"k=42A9", 42}, {"k=B42", 0}, {"k=", 7}, {"k=-32768", -32768}, {"k=32768", 7}};
     for (const auto& row : integers) {
         given("[S]\n" + std::string(row.line) + '\n');
         EXPECT_EQ(ini.mGetInteger(QStringLiteral("k"), 7), row.expected) << row.line;
     }
 }
 
-struct WriteCase { const char* name; std::optional<Text> before; Text section, key, value, after; };
-class IniWrite : public IniFileTest, public ::testing::WithParamInterface<WriteCase> {};
-
-TEST_P(IniWrite, EditsInPlace)
+TEST_F(IniFileTest, EditsInPlace)
 {
-    const WriteCase& c = GetParam();
-    given(c.before, c.section);
-    ASSERT_TRUE(ini.mSetString(text(c.key), text(c.value)));
-    EXPECT_EQ(test::readFile(path), bytes(c.after));
+    const struct { const char* name; std::optional<Text> before; Text section, key, value, after; } rows[] = {
+        {"creates missing file", std::nullopt, " App ", " key ", "", "[App]\nkey=\n"},
+        {"replace keeps spelling and line end", "[SectionName]\r\nTestKey=TestValue", "SECTIONNAME", "TESTKEY", "New",
+         "[SectionName]\r\nTestKey=New\r\n"},
+        {"replace leaves other lines alone", "; top\n[Setting]\n  MsgWait = 10 \n; note\nAttSr=1\n", "setting",
+         "msgwait", " 16 ", "; top\n[Setting]\nMsgWait= 16 \n; note\nAttSr=1\n"},
+        {"new key after last entry, before comments", "[A]\na=1\n; about B\n\n[B]\nb=2\n", "A", "c", "3",
+         "[A]\na=1\nc=3\n; about B\n\n[B]\nb=2\n"},
+        {"new key right after a header without entries", "[A]\n; c\n[B]\n", "A", "k", "v", "[A]\nk=v\n; c\n[B]\n"},
+        {"new key after unterminated last line", "[S]\na=1", "S", "k", "v", "[S]\na=1\nk=v\n"},
+        {"new CRLF section after missing line end", "[A]\r\na=1", "B", "k", "v", "[A]\r\na=1\r\n[B]\r\nk=v\r\n"},
+        {"CR file stays CR", "[A]\ra=1\r", "A", "b", "2", "[A]\ra=1\rb=2\r"},
+        {"new key goes to first duplicate", "[S]\nk=1\n[S]\nk=2\n", "S", "j", "3", "[S]\nk=1\nj=3\n[S]\nk=2\n"},
+        {"key outside sections untouched", "k=0\n[S]\n", "S", "k", "1", "k=0\n[S]\nk=1\n"},
+        {"garbage kept byte for byte", "\x00\xff[\x80=\x02"sv, "S", "k", "v", "\x00\xff[\x80=\x02\n[S]\nk=v\n"sv},
+        {"unicode names match ignoring case", "[Ärger]\nÖl=1\n", "ärger", "öl", "2", "[Ärger]\nÖl=2\n"}};
+    for (const auto& c : rows) {
+        QFile::remove(path);
+        given(c.before, c.section);
+        EXPECT_TRUE(ini.mSetString(text(c.key), text(c.value))) << c.name;
+        EXPECT_EQ(test::readFile(path), bytes(c.after)) << c.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rules, IniWrite, ::testing::Values(
-    WriteCase{"CreatesMissingFile", std::nullopt, " App ", " key ", "", "[App]\nkey=\n"},
-    WriteCase{"ReplaceKeepsSpellingAndLineEnd", "[SectionName]\r\nTestKey=TestValue", "SECTIONNAME", "TESTKEY", "New",
-              "[SectionName]\r\nTestKey=New\r\n"},
-    WriteCase{"ReplaceLeavesOtherLinesAlone", "; top\n[Setting]\n  MsgWait = 10 \n; note\nAttSr=1\n", "setting",
-              "msgwait", " 16 ", "; top\n[Setting]\nMsgWait= 16 \n; note\nAttSr=1\n"},
-    WriteCase{"NewKeyAfterLastEntryBeforeComments", "[A]\na=1\n; about B\n\n[B]\nb=2\n", "A", "c", "3",
-              "[A]\na=1\nc=3\n; about B\n\n[B]\nb=2\n"},
-    WriteCase{"NewKeyRightAfterHeaderWhenNoEntries", "[A]\n; c\n[B]\n", "A", "k", "v", "[A]\nk=v\n; c\n[B]\n"},
-    WriteCase{"NewKeyAfterUnterminatedLastLine", "[S]\na=1", "S", "k", "v", "[S]\na=1\nk=v\n"},
-    WriteCase{"NewSectionAtEndAfterMissingLineEnd", "[A]\na=1", "B", "k", "v", "[A]\na=1\n[B]\nk=v\n"},
-    WriteCase{"CrLfFileStaysCrLf", "[A]\r\na=1\r\n", "B", "k", "v", "[A]\r\na=1\r\n[B]\r\nk=v\r\n"},
-    WriteCase{"CrFileStaysCr", "[A]\ra=1\r", "A", "b", "2", "[A]\ra=1\rb=2\r"},
-    WriteCase{"NewKeyGoesToFirstDuplicate", "[S]\nk=1\n[S]\nk=2\n", "S", "j", "3", "[S]\nk=1\nj=3\n[S]\nk=2\n"},
-    WriteCase{"KeyOutsideSectionsUntouched", "k=0\n[S]\n", "S", "k", "1", "k=0\n[S]\nk=1\n"},
-    WriteCase{"GarbageKeptByteForByte", "\x00\xff\xfe[\x80=\x02"sv, "S", "k", "v",
-              "\x00\xff\xfe[\x80=\x02\n[S]\nk=v\n"sv},
-    WriteCase{"UnicodeNamesMatchIgnoringCase", "[Ärger]\nÖl=1\n", "ärger", "öl", "2", "[Ärger]\nÖl=2\n"}), CaseName());
 
 TEST_F(IniFileTest, RefusesWhatWouldNotReadBack)
 {
@@ -139,8 +124,7 @@ TEST_F(IniFileTest, RefusesWhatWouldNotReadBack)
     EXPECT_EQ(test::readFile(path), bytes(before));
 }
 
-// A write that cannot finish leaves the file as it was, or still missing,
-// and nothing beside it.
+// A write that cannot finish leaves the file as it was, or still missing, and nothing beside it.
 TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
 {
     const QByteArray old = "[S]\nk=1\n", large(300000, 'n');
@@ -157,17 +141,16 @@ TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
         {"missing folder", {}, [&] { ini.setpFileName(home.file(QStringLiteral("sub/DM.ini"))); return set(); }, {}},
         // A file size limit makes the write fail the way a full disk does.
         {"full disk", old, [&] {
-             rlimit limit{}, was{};
+             rlimit was{};
              ::getrlimit(RLIMIT_FSIZE, &was);
-             limit = {4096, was.rlim_max};
+             const rlimit limit{4096, was.rlim_max};
              const auto handler = std::signal(SIGXFSZ, SIG_IGN);
              const bool done = ::setrlimit(RLIMIT_FSIZE, &limit) != 0 || set();
              ::setrlimit(RLIMIT_FSIZE, &was);
              std::signal(SIGXFSZ, handler);
              return done;
          }, old},
-        // Where renameat2 cannot refuse to replace (NFS, CIFS), a hard link
-        // must: the first no-replace write makes the file, the second fails.
+        // Where renameat2 cannot refuse to replace (NFS, CIFS), a hard link must: the first makes the file.
         {"no replacing through a hard link", {}, [&] {
              AtomicFile::setLinkForNoReplace(true);
              const bool done = !noReplace(large) || noReplace(old);
