@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QMimeData>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -328,6 +329,17 @@ TEST_F(BattleTest, DropFiltersOrdersAndLogsOrOnlyBeeps)
     const QString pattern = QRegularExpression::escape(HomeFolder()) + QStringLiteral("/Hero_\\d{6}\\.Log");
     EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(LogPath).hasMatch());
     EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), view.messages.join(u'\n') + u'\n');
+}
+
+// Found by fuzzing: "file:a.txt" named a file in the working folder, and
+// "/a/../b" another entry than the one shown.
+TEST(DroppedPaths, OnlyPlainAbsolutePathsOfLocalFiles)
+{
+    QMimeData mime;
+    EXPECT_EQ(DroppedPaths(mime), std::nullopt);
+    mime.setData(QStringLiteral("text/uri-list"),
+                 "file:a.txt\r\nfile:///a/../b\r\nfile:///a//b\r\nhttps://h/c\r\nfile:///tmp/x%20y\r\nfile:///\r\n");
+    EXPECT_EQ(DroppedPaths(mime), (QStringList{QStringLiteral("/tmp/x y"), QStringLiteral("/")}));
 }
 
 } // namespace
