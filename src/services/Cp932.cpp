@@ -22,10 +22,9 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    // (iconv_t)-1 is iconv's documented failure value.
     [[nodiscard]] bool valid() const
     {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr): the failure value is defined as this cast.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): (iconv_t)-1 is iconv's documented failure value.
         return m_cd != reinterpret_cast<iconv_t>(-1);
     }
 
