@@ -8,13 +8,16 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <functional>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -382,6 +385,176 @@ TEST_F(TrashAndDelete, RefusedFileStaysWhereItWas)
         EXPECT_EQ(tree(trash()), row.trashIsAFile ? QStringList() : folders) << row.op;
         EXPECT_EQ(readFile(trash()), QByteArray(row.trashIsAFile ? "in the way" : "")) << row.op;
     }
+}
+
+// What a restore must keep of an entry: kind and mode, size, modification time, bytes or link target.
+QString facts(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(native(path).constData(), &st) != 0)
+        return {};
+    return QStringLiteral("%1 %2 %3.%4 ")
+               .arg(st.st_mode, 0, 8).arg(st.st_size).arg(st.st_mtim.tv_sec).arg(st.st_mtim.tv_nsec)
+           + (S_ISLNK(st.st_mode) ? QFile::symLinkTarget(path) : QString::fromUtf8(readFile(path)));
+}
+// A file (0640) or a link, with times of its own to the nanosecond.
+QString entry(const QString& path, bool link)
+{
+    const QString made = link ? makeLink(QStringLiteral("/elsewhere"), path) : makeFile(path, native(path), 0640);
+    const timespec times[2] = {{1000000000, 111}, {1000000000, 222222222}};
+    EXPECT_EQ(::utimensat(AT_FDCWD, native(made).constData(), times, AT_SYMLINK_NOFOLLOW), 0) << path.toStdString();
+    return made;
+}
+// The info file's Path= value; empty unless the whole file is as the trash's readers expect it.
+QByteArray infoPath(const TrashSlot& slot)
+{
+    static const QRegularExpression whole(
+        QStringLiteral("^\\[Trash Info\\]\nPath=([^\n]+)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$"));
+    return whole.match(QString::fromLatin1(readFile(slot.infoPath()))).captured(1).toLatin1();
+}
+QByteArray escaped(const QString& path) { return native(path).toPercentEncoding("/"); }
+
+// Colliding names are numbered before their first dot; the slot returned is where the entry lies.
+TEST_F(TrashAndDelete, TheSlotIsWhereTheEntryLies)
+{
+    const struct { const char* name; const char* slot; } rows[] = {
+        {"a.tar.gz", "a.tar.gz"}, {"a.tar.gz", "a.2.tar.gz"}, {"a.tar.gz", "a.3.tar.gz"},
+        {".hidden", ".hidden"}, {".hidden", ".2.hidden"}, {"READ ME", "READ ME"}, {"READ ME", "READ ME.2"}};
+    int folder = 0;
+    for (const bool byRename : {false, true}) {
+        setTrashInfoByRename(byRename);
+        ASSERT_TRUE(QDir(trash()).removeRecursively());
+        for (const auto& row : rows) {
+            const QString dir = makeDir(work(QStringLiteral("%1 ü%").arg(++folder)));
+            const QString path = entry(dir + u'/' + QLatin1String(row.name), false);
+            const FileId id = fileIdAt(path);
+            TrashSlot slot;
+            QString error;
+            ASSERT_TRUE(moveToTrash(path, &error, &slot)) << error.toStdString();
+            EXPECT_EQ(slot.trashDir, trash()) << row.slot;
+            EXPECT_EQ(slot.name, QLatin1String(row.slot)) << byRename;
+            EXPECT_EQ(fileIdAt(slot.filesPath()), id) << row.slot;
+            EXPECT_EQ(infoPath(slot), escaped(path)) << row.slot << byRename;
+        }
+        const QStringList infos = QDir(trash(QStringLiteral("/info"))).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_EQ(infos.size(), std::ssize(rows)) << byRename; // nothing left aside
+    }
+    setTrashInfoByRename(false);
+}
+
+// Cancelled, dropped, or the file replaced before the move: the info file goes again, the file stays.
+TEST_F(TrashAndDelete, AnUnfinishedMoveLeavesNothing)
+{
+    for (const char* how : {"cancel", "drop", "replace"}) {
+        const QString path = makeFile(work(QLatin1String(how)), how);
+        {
+            TrashMove move;
+            ASSERT_TRUE(move.prepare(path));
+            EXPECT_EQ(infoPath(move.slot()), escaped(path)) << how; // whole before the move
+            EXPECT_EQ(move.id(), fileIdAt(path)) << how;
+            if (how == std::string_view("cancel"))
+                move.cancel();
+            if (how == std::string_view("replace")) {
+                const QString other = makeFile(path + QStringLiteral(".new"), how);
+                ASSERT_EQ(::rename(native(other).constData(), native(path).constData()), 0);
+                EXPECT_FALSE(move.commit()) << how;
+            }
+        }
+        EXPECT_EQ(readFile(path), QByteArray(how));
+        EXPECT_EQ(tree(trash()), (QStringList{trash(QStringLiteral("/files")), trash(QStringLiteral("/info"))})) << how;
+    }
+}
+
+TEST_F(TrashAndDelete, RestoreNeverReplaces)
+{
+    using R = RestoreResult;
+    struct Row {
+        const char* name;
+        bool link;
+        std::function<void(const TrashSlot&, const QString& target, FileId& expected)> meanwhile;
+        R result;
+        bool staysInTrash;
+    };
+    const Row rows[] = {
+        {"file", false, {}, R::Restored, false},
+        {"link", true, {}, R::Restored, false},
+        {"folder gone", false, [](auto&, auto& target, auto&) { QDir(QFileInfo(target).path()).removeRecursively(); },
+         R::Restored, false},
+        {"occupied", false, [](auto&, auto& target, auto&) { writeFile(target, "other"); }, R::Occupied, true},
+        {"purged", false, [](auto& slot, auto&, auto&) { QFile::remove(slot.filesPath()); }, R::NotInTrash, false},
+        {"another file", false, [this](auto&, auto&, auto& id) { id = fileIdAt(home()); }, R::NotInTrash, true},
+    };
+    for (const auto& row : rows) {
+        const QString folder = makeDir(work(QLatin1String(row.name)) + QStringLiteral("/in"));
+        const QString target = entry(folder + QStringLiteral("/f"), row.link);
+        const QString before = facts(target);
+        TrashSlot slot;
+        ASSERT_TRUE(moveToTrash(target, nullptr, &slot)) << row.name;
+        FileId expected = fileIdAt(slot.filesPath());
+        if (row.meanwhile)
+            row.meanwhile(slot, target, expected);
+        const QString there = facts(target);
+        QString error;
+        EXPECT_EQ(restoreFromTrash(slot, target, expected, &error), row.result) << row.name << error.toStdString();
+        EXPECT_EQ(facts(target), row.result == R::Restored ? before : there) << row.name;
+        EXPECT_EQ(fileIdAt(slot.filesPath()).valid(), row.staysInTrash) << row.name;
+        EXPECT_EQ(QFile::exists(slot.infoPath()), row.result != R::Restored) << row.name;
+    }
+}
+
+// Runs a shell script as root with the system's tools on the path; false when it fails.
+bool asRoot(const QString& script, const QStringList& args)
+{
+    return ::geteuid() == 0
+           && runProgram(QStringLiteral("sh"), QStringList{QStringLiteral("-c"),
+                                                            QStringLiteral("PATH=$PATH:/usr/sbin:/sbin; ") + script,
+                                                            QStringLiteral("sh")} + args).exitCode == 0;
+}
+
+// On a file system of its own the trash is at its top and the path in it relative; entries come back by rename,
+// or to another file system as copies.
+TEST_F(TrashAndDelete, AnotherMountHasItsOwnTrash)
+{
+    const QTemporaryDir dir;
+    const QString mount = makeDir(dir.path() + QStringLiteral("/mnt"));
+    if (!asRoot(QStringLiteral("truncate -s 20M \"$1\" && mkfs.ext4 -q \"$1\" && mount -o loop \"$1\" \"$2\""),
+                {dir.path() + QStringLiteral("/fs.img"), mount}))
+        GTEST_SKIP() << "needs root and a loop mount of an ext4 image";
+    const struct Unmount {
+        QString at;
+        ~Unmount() { EXPECT_TRUE(asRoot(QStringLiteral("umount \"$1\""), {at})); }
+    } unmount{mount};
+    const struct { const char* name; bool link, elsewhere, occupied; } rows[] = {
+        {"file", false, false, false}, {"copied file", false, true, false}, {"copied link", true, true, false},
+        {"occupied", false, true, true}};
+    for (const auto& row : rows) {
+        const QString path = entry(makeDir(mount + QStringLiteral("/dir")) + u'/' + QLatin1String(row.name), row.link);
+        const QString before = facts(path), target = row.elsewhere ? work(QLatin1String(row.name)) : path;
+        TrashSlot slot;
+        QString error;
+        ASSERT_TRUE(moveToTrash(path, &error, &slot)) << error.toStdString();
+        EXPECT_EQ(slot.trashDir, mount + QStringLiteral("/.Trash-") + QString::number(::geteuid())) << row.name;
+        EXPECT_EQ(infoPath(slot), escaped(QStringLiteral("dir/") + QLatin1String(row.name))) << row.name;
+        if (row.occupied)
+            writeFile(target, "other");
+        const QString there = facts(target);
+        EXPECT_EQ(restoreFromTrash(slot, target, fileIdAt(slot.filesPath()), &error),
+                  row.occupied ? RestoreResult::Occupied : RestoreResult::Restored) << row.name << error.toStdString();
+        EXPECT_EQ(facts(target), row.occupied ? there : before) << row.name;
+        EXPECT_EQ(fileIdAt(slot.filesPath()).valid() && QFile::exists(slot.infoPath()), row.occupied) << row.name;
+    }
+    // A sticky .Trash made by the administrator holds a folder for each user.
+    makeDir(mount + QStringLiteral("/.Trash"), 01777);
+    TrashSlot shared;
+    ASSERT_TRUE(moveToTrash(entry(mount + QStringLiteral("/dir/shared"), false), nullptr, &shared));
+    EXPECT_EQ(shared.trashDir, mount + QStringLiteral("/.Trash/") + QString::number(::geteuid()));
+    // A read-only mount takes nothing.
+    const QString kept = makeFile(mount + QStringLiteral("/dir/kept"), "kept");
+    ASSERT_TRUE(asRoot(QStringLiteral("mount -o remount,ro \"$1\""), {mount}));
+    QString error;
+    EXPECT_FALSE(moveToTrash(kept, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("not supported")) && error.contains(kept)) << error.toStdString();
+    EXPECT_EQ(readFile(kept), QByteArray("kept"));
 }
 
 } // namespace
