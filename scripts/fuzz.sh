@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-15}"
 CXX=clang++ CC=clang cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUSTMAW_FUZZ=ON \
   -DDUSTMAW_SANITIZE=ON -DDUSTMAW_TESTS=OFF -DDUSTMAW_BENCH=OFF >/dev/null
-targets=(pe ini chara rgn drop)
+targets=(pe ini chara rgn drop history)
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 # The targets that need files write them on tmpfs, into a folder removed afterwards.
 DUSTMAW_FUZZ_DIR=$(mktemp -d /dev/shm/dustmaw-fuzz.XXXXXX)

@@ -3,6 +3,7 @@
 // log, disposal of beaten files and the character file's growth or loss.
 #include "battle/BattleView.h"
 #include "battle/Messages.h"
+#include "character/CharaLock.h"
 #include "character/CharaRecord.h"
 #include "services/clsFile.h"
 
@@ -11,10 +12,13 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace dm {
+
+class HistoryWriter;
 
 // The local files a drop carries, in its order (other URLs are no files);
 // nullopt when it carries no file list at all.
@@ -53,6 +57,9 @@ struct BattleReport {
     std::int32_t newLevel = 0;
     bool characterFileGrown = false;
     QString growError; // why a victory could not grow the character file
+    std::int64_t historyNumber = 0; // the battle's record; 0 when none was written
+    QString historyError; // why the record could not be written (the battle went on)
+    pid_t lockHolder = 0; // CharaBusy: the process fighting with the character
 };
 
 enum class DropResult {
@@ -60,12 +67,16 @@ enum class DropResult {
     NoCharacter, // no character: told so
     NoFiles, // the drop carried no file list
     NothingAccepted, // no acceptable file
+    CharaBusy, // another battle runs with the same character file
     Fought,
 };
 
 class Battle {
 public:
     explicit Battle(BattleView& view, BattleOptions options = {});
+    ~Battle();
+    Battle(const Battle&) = delete;
+    Battle& operator=(const Battle&) = delete;
 
     // The drop handler's rules; nullopt when the drop carried no file list.
     DropResult Form_OLEDragDrop(const std::optional<QStringList>& paths);
@@ -96,6 +107,8 @@ private:
     BattleView& m_view;
     BattleOptions m_options;
     BattleReport m_report;
+    CharaLock m_lock;
+    std::unique_ptr<HistoryWriter> m_history;
 };
 
 } // namespace dm

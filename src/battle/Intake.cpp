@@ -1,6 +1,7 @@
 // A drop of files becomes a roster: the character and one enemy per
 // acceptable file, in drop order.
 #include "battle/Battle.h"
+#include "battle/History.h"
 #include "character/LoadChara.h"
 #include "services/Settings.h"
 #include "services/HomeFolder.h"
@@ -103,6 +104,12 @@ DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
         m_view.ShowMessageBox(QStringLiteral("キャラが未設定です"));
         return DropResult::NoCharacter;
     }
+    // A dry run writes nothing, so it cannot lose experience either.
+    if (!m_options.dryRun && !m_lock.acquire(CharaPath)) {
+        m_report = BattleReport{};
+        m_report.lockHolder = m_lock.holder();
+        return DropResult::CharaBusy;
+    }
     m_view.ClearEntryList();
     if (!paths)
         return DropResult::NoFiles;
@@ -111,6 +118,21 @@ DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
     if (roster.size() < 2)
         return DropResult::NothingAccepted;
 
+    if (!m_options.dryRun) {
+        QSet<QString> fought;
+        fought.reserve(static_cast<qsizetype>(roster.size()));
+        for (const CharaRecord& r : roster)
+            fought.insert(r.FileName);
+        QStringList refused;
+        for (const QString& path : *paths) {
+            if (!fought.contains(path) && !refused.contains(path))
+                refused << path;
+        }
+        m_history = std::make_unique<HistoryWriter>();
+        if (!m_history->begin(roster, refused))
+            m_history.reset();
+    }
+
     LogPath = Log == 1 ? HomeFolder() + QLatin1Char('/') + Chara.Name + QLatin1Char('_')
             + QTime::currentTime().toString(QStringLiteral("HHmmss")) + QStringLiteral(".Log")
                        : QString();
@@ -118,6 +140,13 @@ DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
     m_view.ProcessEvents();
     Idle = kFalse;
     RunBattle(roster);
+    if (m_history) {
+        m_history->end(m_report.outcome);
+        m_report.historyNumber = m_history->number();
+        m_report.historyError = m_history->errorString();
+        m_history.reset();
+    }
+    m_lock.release();
     return DropResult::Fought;
 }
 

@@ -1,9 +1,11 @@
 // Where a battle touches the disk: beaten files are disposed of at once; a
 // victory grows the character file, a defeat disposes of it.
 #include "battle/Battle.h"
+#include "battle/History.h"
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "services/Settings.h"
+#include "services/Trash.h"
 
 namespace dm {
 
@@ -16,14 +18,41 @@ void Battle::DisposeFile(const QString& path)
             {path, file.Enabled() ? clsFile::Disposal::Done : clsFile::Disposal::NothingThere, {}});
         return;
     }
-    clsFile::Disposal result;
-    if (DeadAfter == 0)
-        result = file.Trash();
-    else if (DeadAfter == 1)
-        result = file.Delete();
-    else
+    HistoryWriter* history = m_history.get();
+    if (DeadAfter != 0 && DeadAfter != 1) {
+        if (history != nullptr)
+            history->kept(path);
         return;
-    m_report.disposals.push_back({path, result, file.errorString()});
+    }
+    if (!file.Enabled()) {
+        if (history != nullptr)
+            history->vanished(path);
+        m_report.disposals.push_back({path, clsFile::Disposal::NothingThere, {}});
+        return;
+    }
+    // The record says where the file goes before it moves, and that it went
+    // after.
+    QString error;
+    bool done = false;
+    if (DeadAfter == 0) {
+        TrashMove move;
+        if (move.prepare(path, &error)) {
+            if (history != nullptr)
+                history->trashing(path, move);
+            done = move.commit(&error);
+        }
+    } else {
+        if (history != nullptr)
+            history->deleting(path);
+        done = deleteFile(path, &error);
+    }
+    if (history != nullptr) {
+        if (done)
+            history->disposed(path);
+        else
+            history->failed(path, error);
+    }
+    m_report.disposals.push_back({path, done ? clsFile::Disposal::Done : clsFile::Disposal::Refused, error});
 }
 
 bool Battle::growCharacterFile(const CharaRecord& chara, std::int32_t gain)

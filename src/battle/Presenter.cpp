@@ -1,6 +1,7 @@
 // Telling the battle: the status bar, the minimised caption, the log, the
 // pace.
 #include "battle/Battle.h"
+#include "battle/History.h"
 #include "services/Settings.h"
 
 #include <QFile>
@@ -27,6 +28,8 @@ void appendLogLine(const QString& path, const QString& text)
 } // namespace
 
 Battle::Battle(BattleView& view, BattleOptions options) : m_view(view), m_options(options) {}
+
+Battle::~Battle() = default;
 
 void Battle::ShowMessage(const QString& text, float wait, std::int32_t left)
 {

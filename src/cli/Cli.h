@@ -35,5 +35,7 @@ int runNew(const QStringList& args);
 int runFight(const QStringList& args);
 int runInfo(const QStringList& args);
 int runFile(const QStringList& args);
+int runHistory(const QStringList& args);
+int runRestore(const QStringList& args);
 
 } // namespace dm::cli

@@ -236,6 +236,12 @@ int runFight(const QStringList& args)
         err(QStringLiteral("dustmaw-cli: nothing acceptable to fight (folders, hidden, read-only, system, "
                            "missing and unreadable files are left alone, and so is the character's own file)"));
         return ExitFailure;
+    case DropResult::CharaBusy:
+        err(QStringLiteral("dustmaw-cli: %1 is fighting another battle%2; try again when it has ended")
+                .arg(*chara,
+                     battle.report().lockHolder > 0 ? QStringLiteral(" (process %1)").arg(battle.report().lockHolder)
+                                                    : QString()));
+        return ExitFailure;
     case DropResult::Busy:
     case DropResult::NoCharacter: return ExitFailure;
     }
@@ -244,6 +250,12 @@ int runFight(const QStringList& args)
     printSummary(battle.report(), charaName, charaPath, dryRun);
     if (Log == 1)
         out(QStringLiteral("Log: %1").arg(LogPath));
+    if (battle.report().historyNumber > 0)
+        out(QStringLiteral("History: battle %1 ('dustmaw-cli restore %1' brings its files back)")
+                .arg(battle.report().historyNumber));
+    else if (!dryRun)
+        err(QStringLiteral("dustmaw-cli: the battle could not be recorded in the history: %1")
+                .arg(battle.report().historyError));
     switch (battle.report().outcome) {
     case BattleOutcome::Victory: return ExitOk;
     case BattleOutcome::Defeat: return 2;

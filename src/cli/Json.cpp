@@ -40,6 +40,13 @@ JsonObject& JsonObject::add(const char* key, const QString& value) { return raw(
 JsonObject& JsonObject::add(const char* key, std::int64_t value) { return raw(key, QByteArray::number(value)); }
 JsonObject& JsonObject::add(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
 JsonObject& JsonObject::add(const char* key, const JsonObject& value) { return raw(key, value.toJson()); }
+JsonObject& JsonObject::add(const char* key, const QList<JsonObject>& values)
+{
+    QByteArray list = "[";
+    for (const JsonObject& v : values)
+        list += (list.size() > 1 ? "," : "") + v.toJson();
+    return raw(key, list + ']');
+}
 JsonObject& JsonObject::add(const char* key, double value)
 {
     if (!std::isfinite(value))

@@ -2,6 +2,7 @@
 // A minimal JSON writer that keeps keys in the order they are added; the
 // tool's output lists fields in record order, which QJsonObject would sort.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -15,6 +16,7 @@ public:
     JsonObject& add(const char* key, double value);
     JsonObject& add(const char* key, bool value);
     JsonObject& add(const char* key, const JsonObject& value);
+    JsonObject& add(const char* key, const QList<JsonObject>& values);
     [[nodiscard]] QByteArray toJson() const { return '{' + m_body + '}'; }
 
 private:

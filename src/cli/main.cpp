@@ -156,9 +156,36 @@ const Command kCommands[] = {
      "                  always give the same battle\n"
      "  --dry-run       fight, but remove nothing and leave the character file\n"
      "                  as it is; say what would have happened\n"
+     "Every battle but a dry run is recorded in the history ('dustmaw-cli\n"
+     "history'); 'dustmaw-cli restore' brings its files back. One character\n"
+     "fights one battle at a time: a second one is refused while the first runs.\n"
      "Exit status: 0 victory, 2 defeat, 3 nobody could act, 1 error (bad\n"
-     "arguments, no character, nothing acceptable to fight).",
+     "arguments, no character, nothing acceptable to fight, the character\n"
+     "busy in another battle).",
      dm::cli::runFight},
+    {"history", "list the battles and what each disposed of",
+     "Usage: dustmaw-cli history [--json]\n"
+     "Lists the battles of the history, newest first, one a line: number,\n"
+     "start time, character, outcome, enemies, how many were beaten, sent to\n"
+     "the Trash and deleted, and how many are still in the Trash to restore.\n"
+     "The history keeps the last 1000 battles, in the home folder's history/.\n"
+     "  --json  one JSON object per battle per line, with every file's path,\n"
+     "          size, mode, time, fate and where it is now\n"
+     "Exit status: 0.",
+     dm::cli::runHistory},
+    {"restore", "bring a battle's files back from the Trash",
+     "Usage: dustmaw-cli restore [--dry-run] [--to FOLDER] [BATTLE]\n"
+     "Puts every file of battle BATTLE (the latest when none is given) that is\n"
+     "still in the Trash back at its original path, with its bytes, mode and\n"
+     "times, and removes its Trash entry. A missing folder on the way is made\n"
+     "again. Nothing is ever replaced: where something now stands at a path,\n"
+     "it is kept and the file stays in the Trash. A lost battle's character\n"
+     "file comes back the same way.\n"
+     "  --to FOLDER  put the files into FOLDER under their own names instead\n"
+     "  --dry-run    say what would happen, change nothing\n"
+     "Exit status: 0 when every file the battle sent to the Trash is back (or\n"
+     "would be), 1 otherwise (each reason on its own line).",
+     dm::cli::runRestore},
 };
 
 void printHelp()

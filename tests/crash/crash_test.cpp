@@ -1,7 +1,10 @@
 // Every write of a file the user keeps, killed with SIGKILL at random
 // instants: after each kill the file is the old valid one or the new valid
 // one, and what the killed writer left aside goes with the next write.
+#include "battle/Battle.h"
+#include "battle/History.h"
 #include "character/CharaFile.h"
+#include "character/LoadChara.h"
 #include "character/MakeChara.h"
 #include "services/AtomicFile.h"
 #include "services/Settings.h"
@@ -9,12 +12,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +105,59 @@ TEST(KilledWrites, NewCharacterIsAbsentOrComplete)
         for (const QFileInfo& f : QDir(home.path()).entryInfoList({QStringLiteral("*.dmf")}, QDir::Files))
             ASSERT_TRUE(f.size() == 1000 && CheckCharaFile(f.filePath())) << f.fileName().toStdString();
     });
+}
+
+// Battles that send their beaten files (and a fallen hero's) to the Trash,
+// killed anywhere: the history never says a file is in the Trash that is not
+// there, and every file in the Trash is in the history.
+TEST(KilledWrites, DisposalsStayAccountedFor)
+{
+    test::TempHome home{test::TempHome::OwnTrash};
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const QString work = home.file(QStringLiteral("work"));
+    ASSERT_TRUE(QDir().mkpath(work));
+    struct NoWait final : BattleView {
+        void WaitUntil(const QDeadlineTimer&) override {}
+    };
+    const auto write = [&](int round) {
+        // A weak hero falls and goes to the Trash itself; a strong one wins.
+        if (!QFile::exists(hero) && !writeFileAtomically(hero, test::stampedChara(round % 2 == 0 ? 1000 : 60000)))
+            return;
+        CharaPath = hero;
+        Idle = kTrue;
+        if (LoadChara(hero, Chara, CharaItem) != 0)
+            return;
+        // The same names every round, so the Trash has to number them.
+        QStringList enemies;
+        for (int k = 0; k < 8; ++k) {
+            enemies << work + QStringLiteral("/e%1.txt").arg(k);
+            test::writeFile(enemies.back(), QByteArray(1 + k, 'e'));
+        }
+        Randomize(static_cast<std::uint32_t>(::getpid() * 100 + round));
+        NoWait view;
+        Battle battle(view);
+        std::ignore = battle.Form_OLEDragDrop(enemies);
+    };
+    const QString trash = home.file(QStringLiteral("xdg/Trash/files"));
+    killRepeatedly(home, write, [&] {
+        QSet<QString> recorded;
+        for (const BattleRecord& r : ReadHistory().battles) {
+            for (const HistoryFile& f : r.files) {
+                if (f.fate != Fate::Trashing && f.fate != Fate::Trashed)
+                    continue;
+                recorded.insert(f.slot.name);
+                // Confirmed, it is there; unconfirmed, it may or may not have
+                // moved, which only the disk says.
+                if (f.fate == Fate::Trashed) {
+                    ASSERT_TRUE(f.movedId.valid() && fileIdAt(f.slot.filesPath()) == f.movedId)
+                        << r.number << ' ' << f.path.toStdString() << " -> " << f.slot.name.toStdString();
+                }
+            }
+        }
+        for (const QString& name : QDir(trash).entryList(QDir::Files))
+            ASSERT_TRUE(recorded.contains(name)) << name.toStdString() << " went to the Trash unrecorded";
+    });
+    EXPECT_GT(QDir(trash).entryList(QDir::Files).size(), 8) << "the battles did dispose of files";
 }
 
 } // namespace

@@ -111,6 +111,9 @@ TEST_F(Cli, FightDryRunTouchesNothing)
     EXPECT_EQ(std::tie(first.out, first.exitCode), std::tie(second.out, second.exitCode)) << "same seed, same battle";
     EXPECT_TRUE(first.out.contains("dry run")) << first.out.toStdString();
     EXPECT_EQ(readFile(hero), heroBytes);
+    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("history")))
+                 || QFileInfo::exists(home.file(QStringLiteral("locks"))))
+        << "no history, no lock";
     for (const QString& p : enemies)
         EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
 }

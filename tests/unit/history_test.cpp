@@ -1,0 +1,213 @@
+// The battle history and restoring a battle, through dustmaw-cli as a user
+// runs it, and the record's reader on damaged bytes.
+#include "battle/History.h"
+#include "character/CharaFile.h"
+#include "character/CharaLock.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace dm;
+using namespace dm::test;
+
+namespace {
+
+TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
+{
+    BattleRecord r;
+    r.number = 7;
+    r.startedMs = 1000;
+    r.endedMs = 2000;
+    r.chara = QStringLiteral("/h/Hero.dmf");
+    r.outcome = BattleOutcome::Victory;
+    for (const char* path : {"/h/Hero.dmf", "/w/a \"b\"\n.txt", "/w/c.txt"}) {
+        HistoryFile f;
+        f.index = static_cast<int>(r.files.size());
+        f.path = QString::fromUtf8(path);
+        f.mtimeNs = 1796609689478822110; // beyond a double's exact range
+        f.id = {65024, 18446744073709551615ULL};
+        r.files.push_back(f);
+    }
+    r.files[1].fate = Fate::Trashed;
+    r.files[1].slot = {QStringLiteral("/h/.local/share/Trash"), QStringLiteral("a \"b\"\n.2.txt")};
+    r.files[2].fate = Fate::Failed;
+    r.files[2].reason = QStringLiteral("権限がありません");
+    const QByteArray bytes = SerializeBattleRecord(r);
+    const QList<QByteArray> lines = bytes.split('\n');
+    QByteArray flipped = bytes;
+    flipped[bytes.indexOf("/w/c.txt") + 3] = 'd';
+    const QByteArray journal = lines[0] + '\n' + lines[1] + '\n' + lines[2] + '\n'
+        + R"({"trashing":1,"trash":"/t","name":"c.txt","mdev":"1","mino":"2"})" + '\t';
+
+    const struct { const char* name; QByteArray bytes; int bad; Fate last; bool ended; } rows[] = {
+        {"whole", bytes, 0, Fate::Failed, true},
+        {"torn last line", bytes.chopped(5), 1, Fate::Failed, false},
+        {"flipped byte", flipped, 1, Fate::Trashed, true}, // the third file's line is dropped
+        {"torn intent", journal, 1, Fate::Trashed, false},
+    };
+    for (const auto& row : rows) {
+        const std::optional<BattleRecord> read = ParseBattleRecord(row.bytes);
+        ASSERT_TRUE(read) << row.name;
+        EXPECT_EQ(read->badLines, row.bad) << row.name;
+        EXPECT_EQ(read->finished(), row.ended) << row.name;
+        ASSERT_GE(read->files.size(), 2U) << row.name;
+        EXPECT_EQ(read->files[1].slot.name, r.files[1].slot.name) << row.name;
+        EXPECT_EQ(read->files[1].mtimeNs, r.files[1].mtimeNs) << row.name;
+        EXPECT_EQ(read->files[1].id, r.files[1].id) << row.name;
+        EXPECT_EQ(read->files.back().fate, row.last) << row.name;
+    }
+    EXPECT_EQ(SerializeBattleRecord(*ParseBattleRecord(bytes)), bytes);
+    EXPECT_FALSE(ParseBattleRecord(bytes.mid(1))) << "no header, no record";
+}
+
+// A home and Trash of the case's own, a character and three one-byte enemies.
+class HistoryCli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral("enemies"))));
+        for (const QString& p : enemies)
+            writeFile(p, QFileInfo(p).fileName().toUtf8().left(1));
+        ASSERT_EQ(runCli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
+    }
+    // Seed 1 beats all three; seed 2 beats a and b, then the hero falls.
+    ProcessResult fight(int seed, const QStringList& extra = {})
+    {
+        return runCli(QStringList{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"),
+                                  QStringLiteral("0"), QStringLiteral("--seed"), QString::number(seed)}
+                      + extra + enemies);
+    }
+    [[nodiscard]] QStringList trash(const char* sub) const
+    {
+        return QDir(home.file(QStringLiteral("xdg/Trash/") + QLatin1String(sub))).entryList(QDir::Files);
+    }
+
+    TempHome home{TempHome::OwnTrash};
+    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const QStringList enemies{home.file(QStringLiteral("enemies/a.txt")), home.file(QStringLiteral("enemies/b.txt")),
+                              home.file(QStringLiteral("enemies/c.txt"))};
+};
+
+TEST_F(HistoryCli, RestoreBringsBackEveryByteModeAndTimeOnce)
+{
+    const QString a = enemies[0];
+    ASSERT_EQ(::chmod(QFile::encodeName(a).constData(), 0640), 0);
+    const timespec times[2] = {{0, UTIME_OMIT}, {946684800, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(a).constData(), times, 0), 0);
+    ASSERT_EQ(fight(1).exitCode, 0);
+    ASSERT_EQ(trash("files").size(), 3);
+    const ProcessResult listed = runCli({QStringLiteral("history")});
+    EXPECT_TRUE(QString::fromUtf8(listed.out).contains(
+        QRegularExpression(QStringLiteral("\\n +1  .{19}  Hero +victory +3 +3 +3 +0 +3\\n"))))
+        << listed.out.toStdString();
+
+    const ProcessResult restored = runCli({QStringLiteral("restore")});
+    EXPECT_EQ(restored.exitCode, 0) << restored.err.toStdString();
+    for (const QString& p : enemies)
+        EXPECT_EQ(readFile(p), QFileInfo(p).fileName().toUtf8().left(1)) << p.toStdString();
+    EXPECT_EQ(QFileInfo(a).permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser
+                                              | QFile::ReadGroup);
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(a).constData(), &st), 0);
+    EXPECT_TRUE(st.st_mtim.tv_sec == times[1].tv_sec && st.st_mtim.tv_nsec == times[1].tv_nsec);
+    EXPECT_EQ(trash("files") + trash("info"), QStringList()) << "trash listings agree: the entries are gone";
+
+    const ProcessResult again = runCli({QStringLiteral("restore"), QStringLiteral("1")});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_TRUE(again.out.contains("already restored in full")) << again.out.toStdString();
+    EXPECT_TRUE(runCli({QStringLiteral("history"), QStringLiteral("--json")}).out.contains("\"restorable\":0,"));
+}
+
+// What cannot come back is named, and nothing that stands in the way is touched.
+TEST_F(HistoryCli, RestoreKeepsWhatStandsAndSaysWhatCannotComeBack)
+{
+    const struct { const char* name; int seed; QStringList options; int exit; const char* says; } rows[] = {
+        {"occupied and purged", 1, {}, 1, "no longer in the Trash: "},
+        {"lost battle, folder gone: both come back", 2, {}, 0, "The character Hero is back: "},
+        {"deleted for good", 1, {QStringLiteral("--delete")}, 0, "deleted for good, cannot come back: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral("enemies"))));
+        for (const QString& p : enemies)
+            writeFile(p, QFileInfo(p).fileName().toUtf8().left(1));
+        if (!QFile::exists(hero))
+            writeFile(hero, stampedChara(1000));
+        ASSERT_EQ(fight(row.seed, row.options).exitCode, row.seed == 1 ? 0 : 2);
+        if (row.seed == 2) {
+            ASSERT_TRUE(QDir(home.file(QStringLiteral("enemies"))).removeRecursively());
+        } else if (row.options.isEmpty()) {
+            writeFile(enemies[0], "new a");
+            ASSERT_TRUE(QFile::remove(home.file(QStringLiteral("xdg/Trash/files/b.txt"))));
+        }
+        const ProcessResult r = runCli({QStringLiteral("restore")});
+        EXPECT_EQ(r.exitCode, row.exit) << r.err.toStdString();
+        EXPECT_TRUE((r.out + r.err).contains(row.says)) << (r.out + r.err).toStdString();
+        if (row.seed == 2) {
+            EXPECT_TRUE(CheckCharaFile(hero));
+            EXPECT_EQ(readFile(enemies[1]), "b") << "its folder was made again";
+            EXPECT_NE(fight(2).exitCode, 1) << "the hero that came back fights again";
+        } else if (row.options.isEmpty()) {
+            EXPECT_TRUE(r.err.contains("left in the Trash, something else stands at " + QFile::encodeName(enemies[0])));
+            EXPECT_EQ(readFile(enemies[0]), "new a");
+            EXPECT_EQ(readFile(enemies[2]), "c");
+            EXPECT_TRUE(trash("files").contains(QStringLiteral("a.txt")));
+        }
+    }
+}
+
+TEST_F(HistoryCli, RestoreIntoAFolderAndDryRun)
+{
+    ASSERT_EQ(fight(1).exitCode, 0);
+    const QString to = home.file(QStringLiteral("back"));
+    ASSERT_TRUE(QDir().mkpath(to));
+    const ProcessResult dry = runCli({QStringLiteral("restore"), QStringLiteral("--dry-run"), QStringLiteral("--to"), to});
+    EXPECT_EQ(dry.exitCode, 0);
+    EXPECT_EQ(trash("files").size(), 3) << "a dry run moves nothing";
+    EXPECT_EQ(runCli({QStringLiteral("restore"), QStringLiteral("--to"), to}).exitCode, 0);
+    EXPECT_EQ(QDir(to).entryList(QDir::Files), QStringList({QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
+    EXPECT_FALSE(QFile::exists(enemies[0]));
+}
+
+// The desktop hero and the tool on one character: the second battle waits.
+TEST_F(HistoryCli, SecondBattleOnOneCharacterIsRefused)
+{
+    const QByteArray before = readFile(hero);
+    {
+        CharaLock held;
+        ASSERT_TRUE(held.acquire(hero));
+        const ProcessResult r = fight(1);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("is fighting another battle (process " + QByteArray::number(::getpid()) + ")"))
+            << r.err.toStdString();
+        EXPECT_EQ(readFile(hero), before);
+        EXPECT_TRUE(QFile::exists(enemies[0]));
+    }
+    EXPECT_EQ(fight(1).exitCode, 0) << "the lock goes with its holder";
+}
+
+TEST_F(HistoryCli, DamagedOrFullHistoryNeverStopsABattle)
+{
+    const QString folder = home.file(QStringLiteral("history"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    BattleRecord old;
+    for (old.number = 1; old.number <= kHistoryLimit; ++old.number)
+        writeFile(BattleRecordPath(old.number), old.number == 5 ? QByteArray("garbage") : SerializeBattleRecord(old));
+    ASSERT_EQ(fight(1).exitCode, 0);
+    const QStringList kept = QDir(folder).entryList({QStringLiteral("*.battle")});
+    EXPECT_EQ(kept.size(), kHistoryLimit);
+    EXPECT_EQ(kept.first(), QStringLiteral("000002.battle")) << "the oldest goes whole";
+    const ProcessResult r = runCli({QStringLiteral("history")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("\n 1001  ")) << r.out.toStdString();
+    EXPECT_EQ(r.err.count("\n"), 1) << "the damaged record is reported once: " << r.err.toStdString();
+}
+
+} // namespace
