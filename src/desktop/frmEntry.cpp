@@ -1,15 +1,19 @@
 #include "desktop/frmEntry.h"
 
+#include "battle/History.h"
+#include "character/LoadChara.h"
 #include "desktop/EntryModel.h"
 #include "desktop/Platform.h"
 #include "desktop/Twips.h"
 #include "services/Settings.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPixmap>
 #include <QStatusBar>
 #include <QTimer>
@@ -28,7 +32,54 @@ constexpr int kVitarityPanelTwips = 2540;
 // thousands of files would spend its time polling the display for nothing.
 constexpr qint64 kEventsIntervalMs = 10;
 
+// Files named one by one in the undo's box; the rest are only counted.
+constexpr int kUndoLines = 20;
+
 QString caption() { return QStringLiteral("Entry"); }
+
+QString whyNotBack(const RestoredFile& file)
+{
+    switch (file.result) {
+    case RestoredFile::AlreadyBack: return QStringLiteral("すでに戻っています");
+    case RestoredFile::Occupied: return QStringLiteral("同じ名前のファイルがあるため、ごみ箱に残しました");
+    case RestoredFile::Purged: return QStringLiteral("ごみ箱から消されています");
+    case RestoredFile::DeletedForGood: return QStringLiteral("完全に削除されています");
+    case RestoredFile::Failed: return file.reason.isEmpty() ? QStringLiteral("戻せませんでした") : file.reason;
+    case RestoredFile::Restored:
+    case RestoredFile::WouldRestore: break;
+    }
+    return {};
+}
+
+QString undoText(const RestoreReport& report, const QString& charaName)
+{
+    if (!report.found)
+        return QStringLiteral("このバトルの記録が見つかりません。");
+    if (report.running)
+        return QStringLiteral("このバトルはまだ終わっていません。");
+    if (report.files.empty())
+        return QStringLiteral("ごみ箱から戻すファイルはありません。");
+    QStringList lines{QStringLiteral("%1 件のファイルを元に戻しました。").arg(report.restored)};
+    if (!charaName.isEmpty())
+        lines << QStringLiteral("キャラ「%1」を現在のキャラに戻しました。").arg(charaName);
+    int named = 0;
+    int unnamed = 0;
+    for (const RestoredFile& file : report.files) {
+        if (file.result == RestoredFile::Restored)
+            continue;
+        if (named < kUndoLines) {
+            lines << QStringLiteral("%1: %2").arg(file.path, whyNotBack(file));
+            ++named;
+        } else {
+            ++unnamed;
+        }
+    }
+    if (unnamed > 0)
+        lines << QStringLiteral("ほか %1 件").arg(unnamed);
+    if (!report.error.isEmpty())
+        lines << QStringLiteral("履歴を書き換えられませんでした: %1").arg(report.error);
+    return lines.join(QLatin1Char('\n'));
+}
 
 } // namespace
 
@@ -87,6 +138,35 @@ void frmEntry::Unload()
     m_loaded = false;
 }
 
+void frmEntry::BattleEnded(std::int64_t number) { m_battle = number; }
+
+bool frmEntry::CanUndoBattle() const { return m_battle != 0 && Idle == kTrue; }
+
+void frmEntry::UndoBattle()
+{
+    if (!CanUndoBattle())
+        return;
+    const RestoreReport report = RestoreBattle(m_battle);
+    // A battle still writing its record has moved nothing back: it may be
+    // tried again.
+    if (report.found && !report.running)
+        m_battle = 0;
+    QString charaName;
+    if (report.charaBack && report.record.outcome == BattleOutcome::Defeat) {
+        // As the open sheet does once it has loaded a character file.
+        CharaRecord chara;
+        CharaRecord item;
+        if (LoadChara(report.record.chara, chara, item) == 0) {
+            CharaPath = report.record.chara;
+            CharaPathBackup = CharaPath;
+            Chara = chara;
+            CharaItem = item;
+            charaName = Chara.Name;
+        }
+    }
+    MsgBox(this, undoText(report, charaName));
+}
+
 void frmEntry::SetFullRowSelect(QTreeView& view, bool on)
 {
     view.setSelectionBehavior(on ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
@@ -100,6 +180,7 @@ void frmEntry::ClearEntryList()
 {
     EnsureLoaded();
     m_model->clear();
+    m_battle = 0;
 }
 
 void frmEntry::AddEntryRow(const CharaRecord& enemy) { m_model->addRow(enemy); }
@@ -177,6 +258,19 @@ void frmEntry::closeEvent(QCloseEvent* event)
     }
     event->accept();
     m_loaded = false;
+}
+
+void frmEntry::contextMenuEvent(QContextMenuEvent* event)
+{
+    event->accept();
+    // No menu at all during a battle: its loop would hold the battle up.
+    if (Idle != kTrue)
+        return;
+    QMenu menu(this);
+    QAction* undo = menu.addAction(QStringLiteral("このバトルを元に戻す"));
+    undo->setEnabled(CanUndoBattle());
+    if (menu.exec(event->globalPos()) == undo)
+        UndoBattle();
 }
 
 void frmEntry::Form_Resize()

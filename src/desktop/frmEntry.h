@@ -1,11 +1,14 @@
 #pragma once
 // The battle list window: one row per enemy with its parameters, the current
 // target selected, the beaten marked; the character's vitality and the latest
-// message in the status bar. The battle reaches the screen through it.
+// message in the status bar. The battle reaches the screen through it; once
+// the battle has ended, its context menu undoes it.
 #include "battle/BattleView.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+
+#include <cstdint>
 
 class QLabel;
 class QStatusBar;
@@ -35,6 +38,15 @@ public:
     [[nodiscard]] QString vitarityText() const;
     [[nodiscard]] QString messageText() const;
 
+    // The battle the list shows has ended with history record `number` (0
+    // none was written). Until the list is cleared, its context menu offers
+    // to undo that battle once.
+    void BattleEnded(std::int64_t number);
+    [[nodiscard]] bool CanUndoBattle() const;
+    // Brings the shown battle's files back from the Trash and says what came
+    // back; a lost character becomes the current one again.
+    void UndoBattle();
+
     // Switches full-row selection on or off, leaving the view's other
     // settings as they are.
     static void SetFullRowSelect(QTreeView& view, bool on);
@@ -60,6 +72,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void Form_Load();
@@ -71,6 +84,7 @@ private:
     QLabel* m_vitarity;
     QLabel* m_message;
     bool m_loaded = false;
+    std::int64_t m_battle = 0; // the shown battle's record, 0 none or undone
     double m_waitScale = 1.0;
     QElapsedTimer m_sinceEvents;
 };

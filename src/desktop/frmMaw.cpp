@@ -227,7 +227,14 @@ void frmMaw::Form_OLEDragDrop(const std::optional<QStringList>& paths)
     // start anything.
     m_dropping = true;
     Battle battle(entry());
-    std::ignore = battle.Form_OLEDragDrop(paths);
+    const DropResult result = battle.Form_OLEDragDrop(paths);
+    if (result == DropResult::CharaBusy) {
+        MsgBox(this,
+               QStringLiteral("このキャラは別のバトルで戦闘中です。"
+                              "そのバトルが終わってから、もう一度ドロップしてください。"));
+    } else if (result == DropResult::Fought) {
+        entry().BattleEnded(battle.report().historyNumber);
+    }
     m_dropping = false;
 }
 

@@ -1,11 +1,15 @@
-// Drops on the hero: the drops that start nothing, and a real battle through
-// the battle list window.
+// Drops on the hero: the drops that start nothing, a real battle through the
+// battle list window, and undoing it from the list's context menu.
+#include "character/CharaLock.h"
 #include "desktop/EntryModel.h"
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QTest>
+#include <QTreeView>
 #include <QUrl>
 
 namespace dm {
@@ -23,6 +27,36 @@ std::unique_ptr<QMimeData> files(const QStringList& paths)
         urls << (p.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(p) : QUrl(p));
     mime->setUrls(urls);
     return mime;
+}
+
+// Right-clicks the battle list and chooses the menu's first action when
+// `choose` and it is enabled, else closes the menu. What the menu offered,
+// " (off)" after a disabled action; empty when no menu opened.
+QStringList rightClick(frmEntry& entry, bool choose)
+{
+    QStringList offered;
+    QTimer answer;
+    answer.callOnTimeout([&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr)
+            return;
+        answer.stop();
+        for (const QAction* a : menu->actions())
+            offered << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (off)"));
+        QAction* first = menu->actions().value(0);
+        if (choose && first != nullptr && first->isEnabled()) {
+            menu->setActiveAction(first);
+            QTest::keyClick(menu, Qt::Key_Return);
+        } else {
+            menu->close();
+        }
+    });
+    answer.start(5);
+    QWidget* list = entry.lvEntry().viewport();
+    const QPoint at(5, 5);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->mapToGlobal(at));
+    QApplication::sendEvent(list, &event);
+    return offered;
 }
 
 class DropTest : public test::WindowTest {
@@ -130,6 +164,122 @@ TEST_F(DropTest, DroppedFilesFightThroughTheEntryWindow)
     EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/keep.txt")));
     EXPECT_TRUE(modals.boxes.isEmpty());
     EXPECT_TRUE(entry.close()); // idle, it may
+}
+
+// The list's context menu undoes the battle it shows, once: what the Trash
+// holds goes back to its path, never over a file that took the path since,
+// and a lost hero is the current character again.
+TEST_F(DropTest, TheListUndoesItsBattle)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, qint64>> dropped;
+        bool lost;
+        const char* occupied; // a new file takes this path after the battle
+        const char* box; // "DIR" the case's folder
+    };
+    // Every draw 0.5: whoever is faster always hits. "boss" (Agility 265,
+    // Strength 375) fells the hero at its first blow; the others fall to one.
+    const Case cases[] = {
+        {"Won", {{"a.txt", 200}, {"b.txt", 200}}, false, nullptr, "2 件のファイルを元に戻しました。"},
+        {"Lost", {{"boss.txt", 1000000}}, true, nullptr,
+         "1 件のファイルを元に戻しました。\nキャラ「Hero」を現在のキャラに戻しました。"},
+        {"Occupied", {{"a.txt", 200}, {"b.txt", 200}}, false, "b.txt",
+         "1 件のファイルを元に戻しました。\nDIR/b.txt: 同じ名前のファイルがあるため、ごみ箱に残しました"},
+    };
+    const QString undo = QStringLiteral("このバトルを元に戻す");
+    const QStringList on{undo};
+    const QStringList off{undo + QStringLiteral(" (off)")};
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    frmEntry& entry = maw.entry();
+    entry.setWaitScale(0.001);
+    test::ScriptedRandom draws({}, 0.5F);
+    const auto fight = [&](const QStringList& paths) {
+        drop(maw, *files(paths));
+        return QTest::qWaitFor([&] { return !maw.Busy(); }, 30000);
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir + QLatin1Char('/') + QString::fromUtf8(c.name);
+        QDir().mkpath(folder);
+        QStringList paths;
+        for (const auto& [name, size] : c.dropped) {
+            paths << folder + QLatin1Char('/') + QString::fromUtf8(name);
+            test::writeFileOfSize(paths.back(), size);
+        }
+        const QByteArray heroBefore = test::readFile(hero);
+        std::optional<QStringList> during;
+        QTimer probe;
+        probe.callOnTimeout([&] {
+            if (!during && Idle == kFalse)
+                during = rightClick(entry, false);
+        });
+        probe.start(1);
+        ASSERT_TRUE(fight(paths));
+        probe.stop();
+        EXPECT_EQ(during, QStringList{}) << "no menu while the battle runs";
+        EXPECT_EQ(CharaPath.isEmpty(), c.lost);
+        for (const QString& path : paths)
+            EXPECT_EQ(QFile::exists(path), c.lost) << path.toStdString();
+        if (c.occupied != nullptr)
+            test::writeFile(folder + QLatin1Char('/') + QString::fromUtf8(c.occupied), "new");
+
+        EXPECT_EQ(rightClick(entry, true), on);
+        const QString box = QString::fromUtf8(c.box).replace(QStringLiteral("DIR"), folder);
+        EXPECT_EQ(modals.boxes, (QList<ShownBox>{{QStringLiteral("Dustmaw"), box}}));
+        modals.boxes.clear();
+        for (int k = 0; k < paths.size(); ++k) {
+            const bool taken = c.occupied != nullptr && paths[k].endsWith(QString::fromUtf8(c.occupied));
+            const qint64 size = c.dropped[static_cast<size_t>(k)].second;
+            EXPECT_EQ(test::readFile(paths[k]), taken ? "new" : QByteArray(size, 'x'));
+        }
+        if (c.lost) {
+            EXPECT_EQ(test::readFile(hero), heroBefore);
+        }
+        EXPECT_EQ(CharaPath, hero);
+        EXPECT_EQ(rightClick(entry, false), off);
+
+        // The hero fights again, as it is on disk.
+        const QString next = folder + QStringLiteral("/next.txt");
+        test::writeFileOfSize(next, 200);
+        ASSERT_TRUE(fight({next}));
+        EXPECT_FALSE(QFile::exists(next));
+        EXPECT_EQ(rightClick(entry, false), on);
+    }
+    // A drop that fights nothing clears the list, and the undo with it.
+    ASSERT_TRUE(fight({dir + QStringLiteral("/folder")}));
+    EXPECT_EQ(rightClick(entry, false), off);
+    EXPECT_TRUE(modals.boxes.isEmpty());
+}
+
+// While another battle fights with the hero, a drop says so and fights
+// nothing; once that battle is over, the drop fights.
+TEST_F(DropTest, ABusyHeroFightsNothing)
+{
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    maw.entry().setWaitScale(0.001);
+    test::ScriptedRandom draws({}, 0.5F);
+    const QString a = enemy("a.txt");
+    CharaLock other;
+    ASSERT_TRUE(other.acquire(hero));
+    drop(maw, *files({a}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 5000));
+    const ShownBox busy{QStringLiteral("Dustmaw"),
+                        QStringLiteral("このキャラは別のバトルで戦闘中です。"
+                                       "そのバトルが終わってから、もう一度ドロップしてください。")};
+    EXPECT_EQ(modals.boxes, QList<ShownBox>{busy});
+    EXPECT_TRUE(QFile::exists(a));
+    EXPECT_FALSE(maw.entry().isVisible());
+    EXPECT_EQ(QFileInfo(hero).size(), 1000);
+
+    other.release();
+    drop(maw, *files({a}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 30000));
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_EQ(modals.boxes, QList<ShownBox>{busy});
 }
 
 } // namespace
