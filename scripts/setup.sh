@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  qt6-base-dev libglib2.0-dev libxcb1-dev libxcb-shape0-dev
+  qt6-base-dev libglib2.0-dev zlib1g-dev libxcb1-dev libxcb-shape0-dev
   libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic
 )

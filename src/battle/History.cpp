@@ -7,11 +7,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
-#include <array>
+#include <charconv>
+#include <string>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -19,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace dm {
 
@@ -26,116 +26,301 @@ namespace {
 
 constexpr const char* kSuffix = ".battle";
 
-constexpr std::array<std::uint32_t, 256> makeCrcTable()
+std::uint32_t lineCrc(const char* data, qsizetype size)
 {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1U) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
-constexpr std::array<std::uint32_t, 256> kCrcTable = makeCrcTable();
-
-std::uint32_t crc32(const char* data, qsizetype size)
-{
-    std::uint32_t c = 0xFFFFFFFFU;
-    for (qsizetype i = 0; i < size; ++i)
-        c = kCrcTable[(c ^ static_cast<unsigned char>(data[i])) & 0xFFU] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFU;
+    return static_cast<std::uint32_t>(::crc32(0L, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
 }
 
-// One line of a record under construction: a JSON object whose keys keep
-// their order. 64-bit values that a double cannot hold exactly (times in
-// nanoseconds, inodes) are written as strings.
+// Whole numbers as text, without the allocations of QByteArray::number.
+template <class T>
+void appendNumber(std::string& out, T value)
+{
+    char buf[24];
+    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, static_cast<size_t>(r.ptr - buf));
+}
+
+constexpr const char* kHex = "0123456789abcdef";
+
+// One line of a record, appended to `out` as it is built: a JSON object
+// whose keys keep their order, a tab, the object's CRC-32 in hex and a
+// newline. 64-bit values that a double cannot hold exactly (times in
+// nanoseconds, inodes) are written as strings, so that any JSON reader gets
+// them right. A battle writes a line per file twice, so text goes in by runs,
+// not by characters.
 class Line {
 public:
+    explicit Line(std::string& out) : m_out(out), m_start(out.size()) { m_out += '{'; }
     Line& str(const char* key, const QString& value)
     {
         this->key(key);
-        quote(value.toUtf8());
+        m_out += '"';
+        char run[256];
+        size_t n = 0;
+        const QChar* p = value.constData();
+        const QChar* const end = p + value.size();
+        for (; p != end; ++p) {
+            const char16_t u = p->unicode();
+            if (u >= 0x80)
+                break;
+            if (u < 0x20 || u == '"' || u == '\\' || n == sizeof run) {
+                m_out.append(run, n);
+                n = 0;
+                if (u < 0x20 || u == '"' || u == '\\') {
+                    escape(static_cast<unsigned char>(u));
+                    continue;
+                }
+            }
+            run[n++] = static_cast<char>(u);
+        }
+        m_out.append(run, n);
+        if (p != end) {
+            const QByteArray rest = QStringView(p, end).toUtf8();
+            for (const char c : rest) {
+                const auto u = static_cast<unsigned char>(c);
+                if (u < 0x20 || u == '"' || u == '\\')
+                    escape(u);
+                else
+                    m_out += c;
+            }
+        }
+        m_out += '"';
         return *this;
     }
     Line& num(const char* key, std::int64_t value)
     {
         this->key(key);
-        m_json += QByteArray::number(static_cast<qlonglong>(value));
+        appendNumber(m_out, value);
         return *this;
     }
-    Line& big(const char* key, std::uint64_t value)
+    template <class T>
+    Line& big(const char* key, T value)
     {
         this->key(key);
-        m_json += '"' + QByteArray::number(static_cast<qulonglong>(value)) + '"';
+        m_out += '"';
+        appendNumber(m_out, value);
+        m_out += '"';
         return *this;
     }
-    Line& bigSigned(const char* key, std::int64_t value)
+    void done()
     {
-        this->key(key);
-        m_json += '"' + QByteArray::number(static_cast<qlonglong>(value)) + '"';
-        return *this;
-    }
-    [[nodiscard]] QByteArray done() const
-    {
-        const QByteArray json = m_json + '}';
-        char crc[10];
-        std::snprintf(crc, sizeof crc, "\t%08x", crc32(json.constData(), json.size()));
-        return json + crc + '\n';
+        m_out += '}';
+        const std::uint32_t crc = lineCrc(m_out.data() + m_start, static_cast<qsizetype>(m_out.size() - m_start));
+        char tail[10];
+        tail[0] = '\t';
+        for (int k = 0; k < 8; ++k)
+            tail[1 + k] = kHex[(crc >> (28 - 4 * k)) & 0xFU];
+        tail[9] = '\n';
+        m_out.append(tail, sizeof tail);
     }
 
 private:
     void key(const char* key)
     {
-        m_json += m_json.size() == 1 ? "\"" : ",\"";
-        m_json += key;
-        m_json += "\":";
+        if (m_out.size() != m_start + 1)
+            m_out += ',';
+        m_out += '"';
+        m_out += key;
+        m_out += "\":";
     }
-    void quote(const QByteArray& utf8)
+    void escape(unsigned char u)
     {
-        m_json += '"';
-        for (const char c : utf8) {
-            const auto u = static_cast<unsigned char>(c);
-            if (c == '"' || c == '\\') {
-                m_json += '\\';
-                m_json += c;
-            } else if (u < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", u);
-                m_json += esc;
-            } else {
-                m_json += c;
-            }
+        if (u == '"' || u == '\\') {
+            const char esc[] = {'\\', static_cast<char>(u)};
+            m_out.append(esc, sizeof esc);
+        } else {
+            const char esc[] = {'\\', 'u', '0', '0', kHex[u >> 4], kHex[u & 0xFU]};
+            m_out.append(esc, sizeof esc);
         }
-        m_json += '"';
     }
-    QByteArray m_json = "{";
+    std::string& m_out;
+    size_t m_start;
 };
 
-// The line's object when its checksum holds; empty otherwise.
-std::optional<QJsonObject> checkedObject(QByteArrayView line)
+QByteArray toBytes(const std::string& s) { return {s.data(), static_cast<qsizetype>(s.size())}; }
+
+// A line's object as read back: keys with a string or a whole-number value,
+// nothing else (the writer makes nothing else). Views into the line, which
+// outlives it.
+class Object {
+public:
+    static std::optional<Object> parse(QByteArrayView json);
+
+    [[nodiscard]] bool has(const char* key) const { return find(key) != nullptr; }
+    [[nodiscard]] QString str(const char* key) const
+    {
+        const Field* f = find(key);
+        return f != nullptr && !f->isNumber ? decode(f->raw) : QString();
+    }
+    [[nodiscard]] std::optional<std::int64_t> num(const char* key) const
+    {
+        const Field* f = find(key);
+        return f != nullptr && f->isNumber ? std::optional(f->number) : std::nullopt;
+    }
+    // A number written as a string.
+    template <class T>
+    [[nodiscard]] T big(const char* key) const
+    {
+        const Field* f = find(key);
+        T value = 0;
+        if (f != nullptr && !f->isNumber)
+            std::from_chars(f->raw.data(), f->raw.data() + f->raw.size(), value);
+        return value;
+    }
+
+private:
+    struct Field {
+        QByteArrayView key;
+        QByteArrayView raw; // a string's bytes between the quotes, escapes and all
+        std::int64_t number = 0;
+        bool isNumber = false;
+    };
+    [[nodiscard]] const Field* find(const char* key) const
+    {
+        const QByteArrayView k(key);
+        for (const Field& f : m_fields) {
+            if (f.key == k)
+                return &f;
+        }
+        return nullptr;
+    }
+    static QString decode(QByteArrayView raw);
+    std::vector<Field> m_fields;
+};
+
+int hexDigit(char c)
 {
-    const qsizetype tab = line.lastIndexOf('\t');
-    if (tab < 0 || line.size() - tab != 9)
-        return std::nullopt;
-    bool ok = false;
-    const std::uint32_t stored = line.sliced(tab + 1).toUInt(&ok, 16);
-    const QByteArrayView json = line.first(tab);
-    if (!ok || stored != crc32(json.data(), json.size()))
-        return std::nullopt;
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toByteArray());
-    if (!doc.isObject())
-        return std::nullopt;
-    return doc.object();
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
-std::uint64_t bigValue(const QJsonObject& o, const char* key)
+// The string's text; raw was checked by parse().
+QString Object::decode(QByteArrayView raw)
 {
-    return o.value(QLatin1String(key)).toString().toULongLong();
+    if (!raw.contains('\\'))
+        return QString::fromUtf8(raw);
+    QString out;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\')
+            continue;
+        out += QString::fromUtf8(raw.sliced(run, i - run));
+        const char c = raw[++i];
+        if (c == 'u') {
+            int code = 0;
+            for (int k = 1; k <= 4; ++k)
+                code = code * 16 + hexDigit(raw[i + k]);
+            out += QChar(static_cast<char16_t>(code));
+            i += 4;
+        } else {
+            const char* const from = "\"\\/bfnrt";
+            const char* const to = "\"\\/\b\f\n\r\t";
+            out += QLatin1Char(to[std::strchr(from, c) - from]);
+        }
+        run = i + 1;
+    }
+    return out + QString::fromUtf8(raw.sliced(run));
 }
-std::int64_t bigSignedValue(const QJsonObject& o, const char* key)
+
+std::optional<Object> Object::parse(QByteArrayView json)
 {
-    return o.value(QLatin1String(key)).toString().toLongLong();
+    Object o;
+    o.m_fields.reserve(16);
+    qsizetype i = 0;
+    const qsizetype n = json.size();
+    // A string from just after its opening quote; its end, or -1.
+    const char* const data = json.data();
+    const auto string = [&](qsizetype at) -> qsizetype {
+        while (at < n) {
+            // Most of a line is plain text.
+            while (at < n && data[at] != '"' && data[at] != '\\' && static_cast<unsigned char>(data[at]) >= 0x20)
+                ++at;
+            if (at >= n)
+                break;
+            const char c = json[at];
+            if (c == '"')
+                return at;
+            if (static_cast<unsigned char>(c) < 0x20)
+                return -1;
+            if (c == '\\') {
+                if (++at >= n)
+                    return -1;
+                if (json[at] == 'u') {
+                    for (int k = 1; k <= 4; ++k) {
+                        if (at + k >= n || hexDigit(json[at + k]) < 0)
+                            return -1;
+                    }
+                    at += 4;
+                } else if (std::strchr("\"\\/bfnrt", json[at]) == nullptr || json[at] == '\0') {
+                    return -1;
+                }
+            }
+            ++at;
+        }
+        return -1;
+    };
+    if (n < 2 || json[0] != '{')
+        return std::nullopt;
+    i = 1;
+    if (json[i] == '}')
+        return i + 1 == n ? std::optional(o) : std::nullopt;
+    for (;;) {
+        if (i >= n || json[i] != '"')
+            return std::nullopt;
+        const qsizetype keyEnd = string(i + 1);
+        if (keyEnd < 0 || keyEnd + 1 >= n || json[keyEnd + 1] != ':')
+            return std::nullopt;
+        Field f;
+        f.key = json.sliced(i + 1, keyEnd - i - 1);
+        i = keyEnd + 2;
+        if (i >= n)
+            return std::nullopt;
+        if (json[i] == '"') {
+            const qsizetype end = string(i + 1);
+            if (end < 0)
+                return std::nullopt;
+            f.raw = json.sliced(i + 1, end - i - 1);
+            i = end + 1;
+        } else {
+            const std::from_chars_result r = std::from_chars(json.data() + i, json.data() + n, f.number);
+            if (r.ec != std::errc() || r.ptr == json.data() + i)
+                return std::nullopt;
+            f.isNumber = true;
+            i = r.ptr - json.data();
+        }
+        o.m_fields.push_back(f);
+        if (i >= n)
+            return std::nullopt;
+        if (json[i] == '}')
+            return i + 1 == n ? std::optional(o) : std::nullopt;
+        if (json[i] != ',')
+            return std::nullopt;
+        ++i;
+    }
+}
+
+// The line's object when its checksum holds; empty otherwise.
+std::optional<Object> checkedObject(QByteArrayView line)
+{
+    const qsizetype tab = line.size() - 9;
+    if (tab < 2 || line[tab] != '\t')
+        return std::nullopt;
+    std::uint32_t stored = 0;
+    for (qsizetype k = tab + 1; k < line.size(); ++k) {
+        const int d = hexDigit(line[k]);
+        if (d < 0)
+            return std::nullopt;
+        stored = stored << 4 | static_cast<std::uint32_t>(d);
+    }
+    const QByteArrayView json = line.first(tab);
+    if (stored != lineCrc(json.data(), json.size()))
+        return std::nullopt;
+    return Object::parse(json);
 }
 
 const char* const kFateNames[]
@@ -151,16 +336,16 @@ std::optional<Fate> fateFromName(const QString& name)
     return std::nullopt;
 }
 
-Line fileLine(const HistoryFile& f)
+Line fileLine(std::string& out, const HistoryFile& f)
 {
-    Line line;
+    Line line(out);
     line.num("file", f.index)
         .str("path", f.path)
         .num("size", f.size)
         .num("mode", f.mode)
-        .bigSigned("atime", f.atimeNs)
-        .bigSigned("mtime", f.mtimeNs)
-        .bigSigned("ctime", f.ctimeNs)
+        .big("atime", f.atimeNs)
+        .big("mtime", f.mtimeNs)
+        .big("ctime", f.ctimeNs)
         .big("dev", f.id.dev)
         .big("ino", f.id.ino);
     return line;
@@ -171,65 +356,60 @@ void addSlot(Line& line, const TrashSlot& slot, const FileId& moved)
     line.str("trash", slot.trashDir).str("name", slot.name).big("mdev", moved.dev).big("mino", moved.ino);
 }
 
-void readSlot(const QJsonObject& o, HistoryFile& f)
-{
-    f.slot.trashDir = o.value(QLatin1String("trash")).toString();
-    f.slot.name = o.value(QLatin1String("name")).toString();
-    f.movedId = {bigValue(o, "mdev"), bigValue(o, "mino")};
-}
-
 bool plainName(const QString& name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
         && name != QLatin1String("..");
 }
 
+bool readSlot(const Object& o, HistoryFile& f)
+{
+    f.slot.trashDir = o.str("trash");
+    f.slot.name = o.str("name");
+    f.movedId = {o.big<std::uint64_t>("mdev"), o.big<std::uint64_t>("mino")};
+    return plainName(f.slot.name) && f.slot.trashDir.startsWith(QLatin1Char('/'));
+}
+
 // Applies one line to the record being read; false when it makes no sense.
-bool apply(BattleRecord& r, const QJsonObject& o)
+bool apply(BattleRecord& r, const Object& o)
 {
     const auto index = [&](const char* key) -> HistoryFile* {
-        const QJsonValue v = o.value(QLatin1String(key));
-        if (!v.isDouble())
+        const std::optional<std::int64_t> i = o.num(key);
+        if (!i || *i < 0 || *i >= static_cast<std::int64_t>(r.files.size()))
             return nullptr;
-        const double d = v.toDouble();
-        if (d < 0 || d >= static_cast<double>(r.files.size()) || d != static_cast<double>(static_cast<int>(d)))
-            return nullptr;
-        return &r.files[static_cast<size_t>(d)];
+        return &r.files[static_cast<size_t>(*i)];
     };
-    if (o.contains(QLatin1String("file"))) {
-        const QJsonValue v = o.value(QLatin1String("file"));
-        if (!v.isDouble() || v.toDouble() != static_cast<double>(r.files.size()))
+    if (const std::optional<std::int64_t> i = o.num("file")) {
+        if (*i != static_cast<std::int64_t>(r.files.size()))
             return false;
         HistoryFile f;
         f.index = static_cast<int>(r.files.size());
-        f.path = o.value(QLatin1String("path")).toString();
+        f.path = o.str("path");
         if (!f.path.startsWith(QLatin1Char('/')))
             return false;
-        f.size = static_cast<std::int64_t>(o.value(QLatin1String("size")).toDouble());
-        f.mode = static_cast<std::uint32_t>(o.value(QLatin1String("mode")).toInt());
-        f.atimeNs = bigSignedValue(o, "atime");
-        f.mtimeNs = bigSignedValue(o, "mtime");
-        f.ctimeNs = bigSignedValue(o, "ctime");
-        f.id = {bigValue(o, "dev"), bigValue(o, "ino")};
-        if (o.contains(QLatin1String("fate"))) {
-            const std::optional<Fate> fate = fateFromName(o.value(QLatin1String("fate")).toString());
+        f.size = o.num("size").value_or(0);
+        f.mode = static_cast<std::uint32_t>(o.num("mode").value_or(0));
+        f.atimeNs = o.big<std::int64_t>("atime");
+        f.mtimeNs = o.big<std::int64_t>("mtime");
+        f.ctimeNs = o.big<std::int64_t>("ctime");
+        f.id = {o.big<std::uint64_t>("dev"), o.big<std::uint64_t>("ino")};
+        if (o.has("fate")) {
+            const std::optional<Fate> fate = fateFromName(o.str("fate"));
             if (!fate)
                 return false;
             f.fate = *fate;
-            if (f.fate == Fate::Trashing || f.fate == Fate::Trashed) {
-                readSlot(o, f);
-                if (!plainName(f.slot.name) || !f.slot.trashDir.startsWith(QLatin1Char('/')))
-                    return false;
-            }
-            f.reason = o.value(QLatin1String("reason")).toString();
+            if ((f.fate == Fate::Trashing || f.fate == Fate::Trashed) && !readSlot(o, f))
+                return false;
+            f.reason = o.str("reason");
         }
         r.files.push_back(std::move(f));
         return true;
     }
     if (HistoryFile* f = index("trashing")) {
-        readSlot(o, *f);
-        if (!plainName(f->slot.name) || !f->slot.trashDir.startsWith(QLatin1Char('/')))
+        HistoryFile read = *f;
+        if (!readSlot(o, read))
             return false;
+        *f = std::move(read);
         f->fate = Fate::Trashing;
         return true;
     }
@@ -248,7 +428,7 @@ bool apply(BattleRecord& r, const QJsonObject& o)
     }
     if (HistoryFile* f = index("failed")) {
         f->fate = Fate::Failed;
-        f->reason = o.value(QLatin1String("reason")).toString();
+        f->reason = o.str("reason");
         return true;
     }
     if (HistoryFile* f = index("vanished")) {
@@ -259,21 +439,21 @@ bool apply(BattleRecord& r, const QJsonObject& o)
         f->fate = Fate::Kept;
         return true;
     }
-    if (o.contains(QLatin1String("refused"))) {
-        r.refused << o.value(QLatin1String("refused")).toString();
+    if (o.has("refused")) {
+        r.refused << o.str("refused");
         return true;
     }
-    if (o.contains(QLatin1String("restore"))) {
-        const QString folder = o.value(QLatin1String("restore")).toString();
+    if (o.has("restore")) {
+        const QString folder = o.str("restore");
         if (!folder.isEmpty() && !folder.startsWith(QLatin1Char('/')))
             return false;
         if (!r.restoreFolders.contains(folder))
             r.restoreFolders << folder;
         return true;
     }
-    if (o.contains(QLatin1String("ended"))) {
-        r.endedMs = static_cast<std::int64_t>(o.value(QLatin1String("ended")).toDouble());
-        const QString outcome = o.value(QLatin1String("outcome")).toString();
+    if (const std::optional<std::int64_t> ended = o.num("ended")) {
+        r.endedMs = *ended;
+        const QString outcome = o.str("outcome");
         for (size_t k = 0; k < std::size(kOutcomeNames); ++k) {
             if (outcome == QLatin1String(kOutcomeNames[k]))
                 r.outcome = static_cast<BattleOutcome>(k);
@@ -283,9 +463,9 @@ bool apply(BattleRecord& r, const QJsonObject& o)
     return false;
 }
 
-QByteArray headerLine(const BattleRecord& r)
+void headerLine(std::string& out, const BattleRecord& r)
 {
-    return Line()
+    Line(out)
         .num("battle", r.number)
         .num("started", r.startedMs)
         .str("chara", r.chara)
@@ -296,18 +476,42 @@ QByteArray headerLine(const BattleRecord& r)
         .done();
 }
 
-bool readHeader(BattleRecord& r, const QJsonObject& o)
+// The record's final lines, appended to `out`.
+void serialize(std::string& out, const BattleRecord& r)
 {
-    const QJsonValue number = o.value(QLatin1String("battle"));
-    if (!number.isDouble() || number.toDouble() < 1)
+    out.reserve(out.size() + (r.files.size() + 2) * 256);
+    headerLine(out, r);
+    for (const HistoryFile& f : r.files) {
+        Line line = fileLine(out, f);
+        if (f.fate != Fate::Untouched) {
+            line.str("fate", FateName(f.fate));
+            if (f.fate == Fate::Trashing || f.fate == Fate::Trashed)
+                addSlot(line, f.slot, f.movedId);
+            if (!f.reason.isEmpty())
+                line.str("reason", f.reason);
+        }
+        line.done();
+    }
+    for (const QString& path : r.refused)
+        Line(out).str("refused", path).done();
+    for (const QString& folder : r.restoreFolders)
+        Line(out).str("restore", folder).done();
+    if (r.finished())
+        Line(out).num("ended", r.endedMs).str("outcome", OutcomeName(r.outcome)).done();
+}
+
+bool readHeader(BattleRecord& r, const Object& o)
+{
+    const std::optional<std::int64_t> number = o.num("battle");
+    if (!number || *number < 1)
         return false;
-    r.number = static_cast<std::int64_t>(number.toDouble());
-    r.startedMs = static_cast<std::int64_t>(o.value(QLatin1String("started")).toDouble());
-    r.chara = o.value(QLatin1String("chara")).toString();
-    r.charaName = o.value(QLatin1String("name")).toString();
-    r.order = static_cast<std::int16_t>(o.value(QLatin1String("order")).toInt());
-    r.style = static_cast<std::int16_t>(o.value(QLatin1String("style")).toInt());
-    r.disposal = static_cast<std::int16_t>(o.value(QLatin1String("disposal")).toInt());
+    r.number = *number;
+    r.startedMs = o.num("started").value_or(0);
+    r.chara = o.str("chara");
+    r.charaName = o.str("name");
+    r.order = static_cast<std::int16_t>(o.num("order").value_or(0));
+    r.style = static_cast<std::int16_t>(o.num("style").value_or(0));
+    r.disposal = static_cast<std::int16_t>(o.num("disposal").value_or(0));
     return true;
 }
 
@@ -337,19 +541,17 @@ QString baseName(const QString& path) { return path.mid(path.lastIndexOf(QLatin1
 
 QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
-bool writeAll(int fd, const QByteArray& bytes)
+bool writeAll(int fd, const char* p, size_t left)
 {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        const ssize_t n = ::write(fd, p, left);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
         p += n;
-        left -= n;
+        left -= static_cast<size_t>(n);
     }
     return true;
 }
@@ -390,7 +592,7 @@ std::optional<BattleRecord> ParseBattleRecord(const QByteArray& bytes)
             end = bytes.size();
         const QByteArrayView line(bytes.constData() + at, end - at);
         at = end + 1;
-        const std::optional<QJsonObject> o = torn ? std::nullopt : checkedObject(line);
+        const std::optional<Object> o = torn ? std::nullopt : checkedObject(line);
         if (!header) {
             if (!o || !readHeader(r, *o))
                 return std::nullopt;
@@ -407,25 +609,9 @@ std::optional<BattleRecord> ParseBattleRecord(const QByteArray& bytes)
 
 QByteArray SerializeBattleRecord(const BattleRecord& r)
 {
-    QByteArray out = headerLine(r);
-    for (const HistoryFile& f : r.files) {
-        Line line = fileLine(f);
-        if (f.fate != Fate::Untouched) {
-            line.str("fate", FateName(f.fate));
-            if (f.fate == Fate::Trashing || f.fate == Fate::Trashed)
-                addSlot(line, f.slot, f.movedId);
-            if (!f.reason.isEmpty())
-                line.str("reason", f.reason);
-        }
-        out += line.done();
-    }
-    for (const QString& path : r.refused)
-        out += Line().str("refused", path).done();
-    for (const QString& folder : r.restoreFolders)
-        out += Line().str("restore", folder).done();
-    if (r.finished())
-        out += Line().num("ended", r.endedMs).str("outcome", OutcomeName(r.outcome)).done();
-    return out;
+    std::string out;
+    serialize(out, r);
+    return toBytes(out);
 }
 
 Whereabouts Locate(const BattleRecord& record, const HistoryFile& f)
@@ -501,7 +687,7 @@ bool BattleRunning(std::int64_t number)
 HistoryWriter::~HistoryWriter()
 {
     if (m_fd >= 0) {
-        std::ignore = writeAll(m_fd, m_pending);
+        std::ignore = writeAll(m_fd, m_pending.data(), m_pending.size());
         ::close(m_fd);
     }
 }
@@ -564,28 +750,21 @@ bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
         }
         m_record.files.push_back(std::move(f));
     }
-    append(SerializeBattleRecord(m_record), true);
+    // The character's own file first: it is disposed of as itself after a
+    // defeat, and never fights as an enemy.
+    m_index.reserve(static_cast<qsizetype>(m_record.files.size()));
+    for (auto f = m_record.files.rbegin(); f != m_record.files.rend(); ++f)
+        m_index.insert(f->path, f->index);
+    serialize(m_pending, m_record);
+    flush();
     return m_fd >= 0;
 }
 
-int HistoryWriter::indexOf(const QString& path) const
-{
-    // The character's file first: a defeat disposes of it.
-    for (const HistoryFile& f : m_record.files) {
-        if (f.path == path)
-            return f.index;
-    }
-    return -1;
-}
+int HistoryWriter::indexOf(const QString& path) const { return m_index.value(path, -1); }
 
-void HistoryWriter::append(const QByteArray& line, bool now)
+void HistoryWriter::flush()
 {
-    if (m_fd < 0)
-        return;
-    m_pending += line;
-    if (!now)
-        return;
-    if (!writeAll(m_fd, m_pending))
+    if (m_fd >= 0 && !writeAll(m_fd, m_pending.data(), m_pending.size()))
         fail(QStringLiteral("%1: %2").arg(m_path, errnoText(errno)));
     m_pending.clear();
 }
@@ -599,10 +778,11 @@ void HistoryWriter::trashing(const QString& path, const TrashMove& move)
     f.fate = Fate::Trashing;
     f.slot = move.slot();
     f.movedId = move.id();
-    Line line;
+    Line line(m_pending);
     line.num("trashing", i);
     addSlot(line, f.slot, f.movedId);
-    append(line.done(), true);
+    line.done();
+    flush();
 }
 
 void HistoryWriter::deleting(const QString& path)
@@ -611,7 +791,8 @@ void HistoryWriter::deleting(const QString& path)
     if (m_fd < 0 || i < 0)
         return;
     m_record.files[static_cast<size_t>(i)].fate = Fate::Deleting;
-    append(Line().num("deleting", i).done(), true);
+    Line(m_pending).num("deleting", i).done();
+    flush();
 }
 
 void HistoryWriter::disposed(const QString& path)
@@ -623,7 +804,7 @@ void HistoryWriter::disposed(const QString& path)
     f.fate = f.fate == Fate::Trashing ? Fate::Trashed : Fate::Deleted;
     // The next line (or the end) carries it to disk: the record already
     // says where the file went, and a reader checks that on disk.
-    append(Line().num("disposed", i).done(), false);
+    Line(m_pending).num("disposed", i).done();
 }
 
 void HistoryWriter::failed(const QString& path, const QString& reason)
@@ -634,7 +815,8 @@ void HistoryWriter::failed(const QString& path, const QString& reason)
     HistoryFile& f = m_record.files[static_cast<size_t>(i)];
     f.fate = Fate::Failed;
     f.reason = reason;
-    append(Line().num("failed", i).str("reason", reason).done(), true);
+    Line(m_pending).num("failed", i).str("reason", reason).done();
+    flush();
 }
 
 void HistoryWriter::vanished(const QString& path)
@@ -643,7 +825,7 @@ void HistoryWriter::vanished(const QString& path)
     if (m_fd < 0 || i < 0)
         return;
     m_record.files[static_cast<size_t>(i)].fate = Fate::Vanished;
-    append(Line().num("vanished", i).done(), false);
+    Line(m_pending).num("vanished", i).done();
 }
 
 void HistoryWriter::kept(const QString& path)
@@ -652,7 +834,7 @@ void HistoryWriter::kept(const QString& path)
     if (m_fd < 0 || i < 0)
         return;
     m_record.files[static_cast<size_t>(i)].fate = Fate::Kept;
-    append(Line().num("kept", i).done(), false);
+    Line(m_pending).num("kept", i).done();
 }
 
 void HistoryWriter::end(BattleOutcome outcome)
@@ -661,12 +843,13 @@ void HistoryWriter::end(BattleOutcome outcome)
         return;
     m_record.endedMs = QDateTime::currentMSecsSinceEpoch();
     m_record.outcome = outcome;
-    append(Line().num("ended", m_record.endedMs).str("outcome", OutcomeName(outcome)).done(), true);
+    Line(m_pending).num("ended", m_record.endedMs).str("outcome", OutcomeName(outcome)).done();
+    flush();
     if (m_fd < 0)
         return;
-    QString error;
-    if (!writeFileAtomically(m_path, SerializeBattleRecord(m_record), &error))
-        m_error = error; // the appended lines say the same
+    // On disk as the character file's growth is, before the battle is over.
+    if (::fdatasync(m_fd) != 0)
+        fail(QStringLiteral("%1: %2").arg(m_path, errnoText(errno)));
     ::close(m_fd);
     m_fd = -1;
 
@@ -677,6 +860,29 @@ void HistoryWriter::end(BattleOutcome outcome)
 }
 
 // ---------------------------------------------------------------- restoring
+
+namespace {
+
+// Adds a restore into `folder` to the record at `path`, open as `fd`: one
+// more line after a clean end; after a torn or damaged line (a killed
+// writer) the whole record is written aside and renamed instead, so that
+// nothing is ever appended to garbage.
+bool announce(int fd, const QString& path, const BattleRecord& folded, const QString& folder, QString* error)
+{
+    QFile file(path);
+    const bool clean = folded.badLines == 0 && file.open(QIODevice::ReadOnly) && file.size() > 0
+        && file.seek(file.size() - 1) && file.read(1) == "\n";
+    if (!clean)
+        return writeFileAtomically(path, SerializeBattleRecord(folded), error);
+    std::string line;
+    Line(line).str("restore", folder).done();
+    if (writeAll(fd, line.data(), line.size()))
+        return true;
+    *error = QStringLiteral("%1: %2").arg(path, errnoText(errno));
+    return false;
+}
+
+} // namespace
 
 RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool dryRun)
 {
@@ -717,15 +923,17 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         line.index = f.index;
         line.path = f.path;
         line.target = toFolder.isEmpty() ? f.path : toFolder + QLatin1Char('/') + baseName(f.path);
-        const Whereabouts where = Locate(r, f);
-        if (where == Whereabouts::InPlace)
-            continue; // it never left
-        if (where == Whereabouts::Deleted) {
-            line.result = RestoredFile::DeletedForGood;
-        } else if (where == Whereabouts::Restored) {
-            line.result = RestoredFile::AlreadyBack;
-        } else if (where != Whereabouts::InTrash) {
-            line.result = RestoredFile::Purged;
+        const FileId moved = f.movedId.valid() ? f.movedId : f.id;
+        const bool trashed = f.fate == Fate::Trashing || f.fate == Fate::Trashed;
+        // The usual case, a file still in the Trash, costs one look.
+        const bool inTrash = trashed && fileIdAt(f.slot.filesPath()) == moved;
+        if (!inTrash) {
+            const Whereabouts where = Locate(r, f);
+            if (where == Whereabouts::InPlace)
+                continue; // it never left
+            line.result = where == Whereabouts::Deleted ? RestoredFile::DeletedForGood
+                : where == Whereabouts::Restored        ? RestoredFile::AlreadyBack
+                                                        : RestoredFile::Purged;
         } else if (dryRun) {
             struct stat st {};
             line.result = ::lstat(QFile::encodeName(line.target).constData(), &st) == 0 ? RestoredFile::Occupied
@@ -734,18 +942,11 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
             if (!announced) {
                 // Before anything moves, so that a kill leaves a record that
                 // knows where to look.
-                QFile check(QFile::decodeName(path));
-                QByteArray lead;
-                if (check.open(QIODevice::ReadOnly) && check.size() > 0 && check.seek(check.size() - 1)
-                    && check.read(1) != "\n")
-                    lead = "\n"; // after a torn last line
-                if (!writeAll(fd, lead + Line().str("restore", toFolder).done()))
-                    report.error = QStringLiteral("%1: %2").arg(QFile::decodeName(path), errnoText(errno));
                 if (!r.restoreFolders.contains(toFolder))
                     r.restoreFolders << toFolder;
+                std::ignore = announce(fd, QFile::decodeName(path), r, toFolder, &report.error);
                 announced = true;
             }
-            const FileId moved = f.movedId.valid() ? f.movedId : f.id;
             switch (restoreFromTrash(f.slot, line.target, moved, &line.reason)) {
             case RestoreResult::Restored: line.result = RestoredFile::Restored; break;
             case RestoreResult::Occupied: line.result = RestoredFile::Occupied; break;
@@ -767,11 +968,8 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         }
         report.files.push_back(std::move(line));
     }
-    if (announced && !dryRun) {
-        QString error;
-        if (!writeFileAtomically(QFile::decodeName(path), SerializeBattleRecord(r), &error) && report.error.isEmpty())
-            report.error = error;
-    }
+    if (announced && !dryRun && ::fdatasync(fd) != 0 && report.error.isEmpty())
+        report.error = QStringLiteral("%1: %2").arg(QFile::decodeName(path), errnoText(errno));
     ::close(fd);
     return report;
 }

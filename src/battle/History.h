@@ -4,22 +4,25 @@
 // battle can be undone later, after a restart too.
 //
 // A record is a file of lines, each a JSON object followed by a tab and its
-// CRC-32. While a battle runs its record is appended to: what goes where is
-// written before the file moves, the confirmation after. A kill therefore
-// leaves at most one torn line, which the reader drops, and never a claim
-// the disk does not bear out: where a record says a file went to the Trash,
-// the file found there must be the one that went (same device and inode).
-// When the battle ends the record is folded into its final lines and written
-// aside and renamed, like every file the user keeps.
+// CRC-32, only ever appended to: what goes where is written before the file
+// moves, the confirmation after, and a restore adds where it put the files
+// before it moves them. Each line is one write, so a kill leaves every
+// earlier line intact and at most one torn line at the end, which the reader
+// drops; nothing is appended after such a line (the record is then written
+// aside and renamed whole). Nor does a record ever claim what the disk does
+// not bear out: where it says a file went to the Trash, the file found there
+// must be the one that went (same device and inode).
 #include "battle/Battle.h"
 #include "services/Trash.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace dm {
@@ -127,19 +130,21 @@ public:
     void failed(const QString& path, const QString& reason);
     void vanished(const QString& path);
     void kept(const QString& path);
-    // Folds the record into its final lines and drops the oldest records
-    // beyond kHistoryLimit.
+    // Ends the record, flushed to disk, and drops the oldest records beyond
+    // kHistoryLimit.
     void end(BattleOutcome outcome);
 
 private:
     [[nodiscard]] int indexOf(const QString& path) const;
-    void append(const QByteArray& line, bool now);
+    // Writes the lines built so far.
+    void flush();
     void fail(const QString& why);
 
     BattleRecord m_record;
+    QHash<QString, int> m_index; // path to index
     QString m_path;
     int m_fd = -1;
-    QByteArray m_pending; // confirmations, written with the next line
+    std::string m_pending; // lines not written yet: confirmations go with the next line
     QString m_error;
 };
 

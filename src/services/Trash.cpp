@@ -49,8 +49,15 @@ QString pathProblem(const QString& path)
         return QStringLiteral("%1 is not an absolute path").arg(path);
     if (path.endsWith(QLatin1Char('/')))
         return QStringLiteral("%1 ends in a slash").arg(path);
-    for (const QStringView part : QStringView(path).split(QLatin1Char('/'))) {
-        if (part == QLatin1String(".") || part == QLatin1String(".."))
+    // A "." or ".." part: a dot or two between slashes, or after the last.
+    const QChar* const begin = path.constData();
+    const QChar* const end = begin + path.size();
+    for (const QChar* p = begin; p != end;) {
+        const QChar* const part = ++p; // just after a slash
+        while (p != end && *p != QLatin1Char('/'))
+            ++p;
+        const auto size = p - part;
+        if ((size == 1 || size == 2) && part[0] == QLatin1Char('.') && part[size - 1] == QLatin1Char('.'))
             return QStringLiteral("%1 has a \".\" or \"..\" part").arg(path);
     }
     return {};

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -46,11 +48,20 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
     const QByteArray journal = lines[0] + '\n' + lines[1] + '\n' + lines[2] + '\n'
         + R"({"trashing":1,"trash":"/t","name":"c.txt","mdev":"1","mino":"2"})" + '\t';
 
+    const auto sealed = [](const QByteArray& json) {
+        const auto crc = ::crc32(0L, reinterpret_cast<const Bytef*>(json.constData()), static_cast<uInt>(json.size()));
+        return json + '\t' + QByteArray::number(static_cast<qulonglong>(crc), 16).rightJustified(8, '0') + '\n';
+    };
+    const QByteArray nowhere = lines[0] + '\n' + lines[1] + '\n' + lines[2] + '\n'
+        + sealed(R"({"trashing":1,"trash":"","name":"x.txt","mdev":"1","mino":"2"})");
+
     const struct { const char* name; QByteArray bytes; int bad; Fate last; bool ended; } rows[] = {
         {"whole", bytes, 0, Fate::Failed, true},
         {"torn last line", bytes.chopped(5), 1, Fate::Failed, false},
         {"flipped byte", flipped, 1, Fate::Trashed, true}, // the third file's line is dropped
         {"torn intent", journal, 1, Fate::Trashed, false},
+        // Refused whole: it used to leave its half-read trash behind.
+        {"intent to no trash folder", nowhere, 1, Fate::Trashed, false},
     };
     for (const auto& row : rows) {
         const std::optional<BattleRecord> read = ParseBattleRecord(row.bytes);
