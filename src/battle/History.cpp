@@ -336,25 +336,49 @@ std::optional<Fate> fateFromName(const QString& name)
     return std::nullopt;
 }
 
-Line fileLine(std::string& out, const HistoryFile& f)
+void addStat(Line& line, const HistoryFile& f)
 {
-    Line line(out);
-    line.num("file", f.index)
-        .str("path", f.path)
-        .num("size", f.size)
+    line.num("size", f.size)
         .num("mode", f.mode)
         .big("atime", f.atimeNs)
         .big("mtime", f.mtimeNs)
         .big("ctime", f.ctimeNs)
         .big("dev", f.id.dev)
         .big("ino", f.id.ino);
+}
+
+void readStat(const Object& o, HistoryFile& f)
+{
+    if (!o.has("ino"))
+        return;
+    f.size = o.num("size").value_or(0);
+    f.mode = static_cast<std::uint32_t>(o.num("mode").value_or(0));
+    f.atimeNs = o.big<std::int64_t>("atime");
+    f.mtimeNs = o.big<std::int64_t>("mtime");
+    f.ctimeNs = o.big<std::int64_t>("ctime");
+    f.id = {o.big<std::uint64_t>("dev"), o.big<std::uint64_t>("ino")};
+}
+
+void statInto(HistoryFile& f, const struct stat& st)
+{
+    f.size = st.st_size;
+    f.mode = st.st_mode;
+    f.atimeNs = std::int64_t{st.st_atim.tv_sec} * 1000000000 + st.st_atim.tv_nsec;
+    f.mtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    f.ctimeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    f.id = {st.st_dev, st.st_ino};
+}
+
+Line fileLine(std::string& out, const HistoryFile& f)
+{
+    Line line(out);
+    line.num("file", f.index).str("path", f.path);
+    if (f.id.valid())
+        addStat(line, f);
     return line;
 }
 
-void addSlot(Line& line, const TrashSlot& slot, const FileId& moved)
-{
-    line.str("trash", slot.trashDir).str("name", slot.name).big("mdev", moved.dev).big("mino", moved.ino);
-}
+void addSlot(Line& line, const TrashSlot& slot) { line.str("trash", slot.trashDir).str("name", slot.name); }
 
 bool plainName(const QString& name)
 {
@@ -366,7 +390,6 @@ bool readSlot(const Object& o, HistoryFile& f)
 {
     f.slot.trashDir = o.str("trash");
     f.slot.name = o.str("name");
-    f.movedId = {o.big<std::uint64_t>("mdev"), o.big<std::uint64_t>("mino")};
     return plainName(f.slot.name) && f.slot.trashDir.startsWith(QLatin1Char('/'));
 }
 
@@ -387,12 +410,7 @@ bool apply(BattleRecord& r, const Object& o)
         f.path = o.str("path");
         if (!f.path.startsWith(QLatin1Char('/')))
             return false;
-        f.size = o.num("size").value_or(0);
-        f.mode = static_cast<std::uint32_t>(o.num("mode").value_or(0));
-        f.atimeNs = o.big<std::int64_t>("atime");
-        f.mtimeNs = o.big<std::int64_t>("mtime");
-        f.ctimeNs = o.big<std::int64_t>("ctime");
-        f.id = {o.big<std::uint64_t>("dev"), o.big<std::uint64_t>("ino")};
+        readStat(o, f);
         if (o.has("fate")) {
             const std::optional<Fate> fate = fateFromName(o.str("fate"));
             if (!fate)
@@ -407,6 +425,7 @@ bool apply(BattleRecord& r, const Object& o)
     }
     if (HistoryFile* f = index("trashing")) {
         HistoryFile read = *f;
+        readStat(o, read);
         if (!readSlot(o, read))
             return false;
         *f = std::move(read);
@@ -414,7 +433,12 @@ bool apply(BattleRecord& r, const Object& o)
         return true;
     }
     if (HistoryFile* f = index("deleting")) {
+        readStat(o, *f);
         f->fate = Fate::Deleting;
+        return true;
+    }
+    if (HistoryFile* f = index("stat")) {
+        readStat(o, *f);
         return true;
     }
     if (HistoryFile* f = index("disposed")) {
@@ -486,7 +510,7 @@ void serialize(std::string& out, const BattleRecord& r)
         if (f.fate != Fate::Untouched) {
             line.str("fate", FateName(f.fate));
             if (f.fate == Fate::Trashing || f.fate == Fate::Trashed)
-                addSlot(line, f.slot, f.movedId);
+                addSlot(line, f.slot);
             if (!f.reason.isEmpty())
                 line.str("reason", f.reason);
         }
@@ -619,7 +643,7 @@ Whereabouts Locate(const BattleRecord& record, const HistoryFile& f)
     switch (f.fate) {
     case Fate::Trashing:
     case Fate::Trashed: {
-        const FileId moved = f.movedId.valid() ? f.movedId : f.id;
+        const FileId& moved = f.id;
         if (fileIdAt(f.slot.filesPath()) == moved)
             return Whereabouts::InTrash;
         const bool confirmed = f.fate == Fate::Trashed;
@@ -739,15 +763,6 @@ bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
         HistoryFile f;
         f.index = static_cast<int>(m_record.files.size());
         f.path = c.FileName;
-        struct stat st {};
-        if (::lstat(QFile::encodeName(c.FileName).constData(), &st) == 0) {
-            f.size = st.st_size;
-            f.mode = st.st_mode;
-            f.atimeNs = std::int64_t{st.st_atim.tv_sec} * 1000000000 + st.st_atim.tv_nsec;
-            f.mtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-            f.ctimeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
-            f.id = {st.st_dev, st.st_ino};
-        }
         m_record.files.push_back(std::move(f));
     }
     // The character's own file first: it is disposed of as itself after a
@@ -775,12 +790,14 @@ void HistoryWriter::trashing(const QString& path, const TrashMove& move)
     if (m_fd < 0 || i < 0)
         return;
     HistoryFile& f = m_record.files[static_cast<size_t>(i)];
+    // What prepare() found is what goes: no second look.
+    statInto(f, move.stat());
     f.fate = Fate::Trashing;
     f.slot = move.slot();
-    f.movedId = move.id();
     Line line(m_pending);
     line.num("trashing", i);
-    addSlot(line, f.slot, f.movedId);
+    addStat(line, f);
+    addSlot(line, f.slot);
     line.done();
     flush();
 }
@@ -790,8 +807,16 @@ void HistoryWriter::deleting(const QString& path)
     const int i = indexOf(path);
     if (m_fd < 0 || i < 0)
         return;
-    m_record.files[static_cast<size_t>(i)].fate = Fate::Deleting;
-    Line(m_pending).num("deleting", i).done();
+    HistoryFile& f = m_record.files[static_cast<size_t>(i)];
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        statInto(f, st);
+    f.fate = Fate::Deleting;
+    Line line(m_pending);
+    line.num("deleting", i);
+    if (f.id.valid())
+        addStat(line, f);
+    line.done();
     flush();
 }
 
@@ -841,6 +866,19 @@ void HistoryWriter::end(BattleOutcome outcome)
 {
     if (m_fd < 0)
         return;
+    // What the battle did not dispose of is looked at once, here, rather
+    // than every file before the battle.
+    for (HistoryFile& f : m_record.files) {
+        struct stat st {};
+        if (f.id.valid() || (f.fate != Fate::Untouched && f.fate != Fate::Kept && f.fate != Fate::Failed)
+            || ::lstat(QFile::encodeName(f.path).constData(), &st) != 0)
+            continue;
+        statInto(f, st);
+        Line line(m_pending);
+        line.num("stat", f.index);
+        addStat(line, f);
+        line.done();
+    }
     m_record.endedMs = QDateTime::currentMSecsSinceEpoch();
     m_record.outcome = outcome;
     Line(m_pending).num("ended", m_record.endedMs).str("outcome", OutcomeName(outcome)).done();
@@ -915,7 +953,7 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
     report.record = std::move(*read);
     BattleRecord& r = report.record;
 
-    bool announced = dryRun;
+    bool announced = false;
     for (const HistoryFile& f : r.files) {
         if (f.fate != Fate::Trashing && f.fate != Fate::Trashed && f.fate != Fate::Deleting && f.fate != Fate::Deleted)
             continue;
@@ -923,35 +961,49 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         line.index = f.index;
         line.path = f.path;
         line.target = toFolder.isEmpty() ? f.path : toFolder + QLatin1Char('/') + baseName(f.path);
-        const FileId moved = f.movedId.valid() ? f.movedId : f.id;
         const bool trashed = f.fate == Fate::Trashing || f.fate == Fate::Trashed;
-        // The usual case, a file still in the Trash, costs one look.
-        const bool inTrash = trashed && fileIdAt(f.slot.filesPath()) == moved;
-        if (!inTrash) {
-            const Whereabouts where = Locate(r, f);
-            if (where == Whereabouts::InPlace)
-                continue; // it never left
-            line.result = where == Whereabouts::Deleted ? RestoredFile::DeletedForGood
-                : where == Whereabouts::Restored        ? RestoredFile::AlreadyBack
-                                                        : RestoredFile::Purged;
-        } else if (dryRun) {
-            struct stat st {};
-            line.result = ::lstat(QFile::encodeName(line.target).constData(), &st) == 0 ? RestoredFile::Occupied
-                                                                                        : RestoredFile::WouldRestore;
+        const auto elsewhere = [&]() -> std::optional<RestoredFile::Result> {
+            switch (Locate(r, f)) {
+            case Whereabouts::InPlace: return std::nullopt; // it never left
+            case Whereabouts::Deleted: return RestoredFile::DeletedForGood;
+            case Whereabouts::Restored: return RestoredFile::AlreadyBack;
+            case Whereabouts::InTrash:
+            case Whereabouts::PurgedFromTrash:
+            case Whereabouts::Unknown: break;
+            }
+            return RestoredFile::Purged;
+        };
+        if (!trashed || dryRun) {
+            if (trashed && fileIdAt(f.slot.filesPath()) == f.id) {
+                struct stat st {};
+                line.result = ::lstat(QFile::encodeName(line.target).constData(), &st) == 0
+                    ? RestoredFile::Occupied
+                    : RestoredFile::WouldRestore;
+            } else if (const std::optional<RestoredFile::Result> result = elsewhere()) {
+                line.result = *result;
+            } else {
+                continue;
+            }
         } else {
-            if (!announced) {
-                // Before anything moves, so that a kill leaves a record that
-                // knows where to look.
-                if (!r.restoreFolders.contains(toFolder))
-                    r.restoreFolders << toFolder;
+            // Before anything moves, so that a kill leaves a record that knows
+            // where to look; once is enough.
+            if (!r.restoreFolders.contains(toFolder)) {
+                r.restoreFolders << toFolder;
                 std::ignore = announce(fd, QFile::decodeName(path), r, toFolder, &report.error);
                 announced = true;
             }
-            switch (restoreFromTrash(f.slot, line.target, moved, &line.reason)) {
+            // The usual case, a file still in the Trash, costs one look.
+            switch (restoreFromTrash(f.slot, line.target, f.id, &line.reason)) {
             case RestoreResult::Restored: line.result = RestoredFile::Restored; break;
             case RestoreResult::Occupied: line.result = RestoredFile::Occupied; break;
-            case RestoreResult::NotInTrash: line.result = RestoredFile::Purged; break;
             case RestoreResult::Failed: line.result = RestoredFile::Failed; break;
+            case RestoreResult::NotInTrash:
+                line.reason.clear();
+                if (const std::optional<RestoredFile::Result> result = elsewhere())
+                    line.result = *result;
+                else
+                    continue;
+                break;
             }
         }
         switch (line.result) {

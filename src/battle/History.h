@@ -63,10 +63,12 @@ struct HistoryFile {
     std::int64_t size = 0;
     std::uint32_t mode = 0;
     std::int64_t atimeNs = 0, mtimeNs = 0, ctimeNs = 0;
-    FileId id; // as it was when the battle began
+    // Size, mode, times and id as the battle found them: when it disposed of
+    // the file, just before, or at its end for a file it left. The id of a
+    // file sent to the Trash is the id of the entry that went.
+    FileId id;
     Fate fate = Fate::Untouched;
     TrashSlot slot; // Trashing, Trashed
-    FileId movedId; // the entry that went, as the trash move found it
     QString reason; // Failed
 };
 

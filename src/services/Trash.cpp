@@ -436,6 +436,7 @@ bool TrashMove::prepare(const QString& path, QString* error)
     m_path = path;
     m_slot = {QFile::decodeName(trashDir), QFile::decodeName(name)};
     m_id = idOf(st);
+    m_stat = st;
     m_prepared = true;
     return true;
 }

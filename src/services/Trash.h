@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace dm {
@@ -56,8 +57,9 @@ public:
     // tries them: "a.txt", "a.2.txt", "a.3.txt" …
     [[nodiscard]] bool prepare(const QString& path, QString* error = nullptr);
     [[nodiscard]] const TrashSlot& slot() const { return m_slot; }
-    // The entry's id as prepare() found it.
+    // The entry's id, and all lstat said of it, as prepare() found it.
     [[nodiscard]] const FileId& id() const { return m_id; }
+    [[nodiscard]] const struct stat& stat() const { return m_stat; }
     [[nodiscard]] bool commit(QString* error = nullptr);
     void cancel();
 
@@ -65,6 +67,7 @@ private:
     QString m_path;
     TrashSlot m_slot;
     FileId m_id;
+    struct stat m_stat {};
     bool m_prepared = false;
 };
 

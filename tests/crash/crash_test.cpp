@@ -149,7 +149,7 @@ TEST(KilledWrites, DisposalsStayAccountedFor)
                 // Confirmed, it is there; unconfirmed, it may or may not have
                 // moved, which only the disk says.
                 if (f.fate == Fate::Trashed) {
-                    ASSERT_TRUE(f.movedId.valid() && fileIdAt(f.slot.filesPath()) == f.movedId)
+                    ASSERT_TRUE(f.id.valid() && fileIdAt(f.slot.filesPath()) == f.id)
                         << r.number << ' ' << f.path.toStdString() << " -> " << f.slot.name.toStdString();
                 }
             }

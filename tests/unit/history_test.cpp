@@ -46,14 +46,14 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
     QByteArray flipped = bytes;
     flipped[bytes.indexOf("/w/c.txt") + 3] = 'd';
     const QByteArray journal = lines[0] + '\n' + lines[1] + '\n' + lines[2] + '\n'
-        + R"({"trashing":1,"trash":"/t","name":"c.txt","mdev":"1","mino":"2"})" + '\t';
+        + R"({"trashing":1,"trash":"/t","name":"c.txt","dev":"1","ino":"2"})" + '\t';
 
     const auto sealed = [](const QByteArray& json) {
         const auto crc = ::crc32(0L, reinterpret_cast<const Bytef*>(json.constData()), static_cast<uInt>(json.size()));
         return json + '\t' + QByteArray::number(static_cast<qulonglong>(crc), 16).rightJustified(8, '0') + '\n';
     };
     const QByteArray nowhere = lines[0] + '\n' + lines[1] + '\n' + lines[2] + '\n'
-        + sealed(R"({"trashing":1,"trash":"","name":"x.txt","mdev":"1","mino":"2"})");
+        + sealed(R"({"trashing":1,"trash":"","name":"x.txt","dev":"1","ino":"2"})");
 
     const struct { const char* name; QByteArray bytes; int bad; Fate last; bool ended; } rows[] = {
         {"whole", bytes, 0, Fate::Failed, true},
