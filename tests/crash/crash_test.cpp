@@ -4,6 +4,7 @@
 #include "battle/Battle.h"
 #include "battle/History.h"
 #include "character/CharaFile.h"
+#include "character/CharaLock.h"
 #include "character/LoadChara.h"
 #include "character/MakeChara.h"
 #include "services/AtomicFile.h"
@@ -158,6 +159,8 @@ TEST(KilledWrites, DisposalsStayAccountedFor)
             ASSERT_TRUE(recorded.contains(name)) << name.toStdString() << " went to the Trash unrecorded";
     });
     EXPECT_GT(QDir(trash).entryList(QDir::Files).size(), 8) << "the battles did dispose of files";
+    CharaLock after;
+    EXPECT_TRUE(after.acquire(hero)) << "a killed battle leaves no lock behind";
 }
 
 } // namespace
