@@ -5,7 +5,6 @@
 #include "services/Settings.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -685,6 +684,13 @@ History ReadHistory()
     std::reverse(numbers.begin(), numbers.end());
     for (const std::int64_t n : numbers) {
         std::optional<BattleRecord> r = ReadBattleRecord(n);
+        // A battle still writing its record may be caught mid-line.
+        const bool damaged = !r || r->badLines > 0;
+        if (damaged && BattleRunning(n)) {
+            if (r)
+                h.battles.push_back(std::move(*r));
+            continue;
+        }
         if (!r) {
             h.problems << QStringLiteral("%1: unreadable, skipped").arg(BattleRecordPath(n));
             continue;

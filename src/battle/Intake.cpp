@@ -125,8 +125,11 @@ DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
             fought.insert(r.FileName);
         QStringList refused;
         for (const QString& path : *paths) {
-            if (!fought.contains(path) && !refused.contains(path))
+            // Inserted into `fought` too, so a path dropped twice is listed once.
+            if (!fought.contains(path)) {
+                fought.insert(path);
                 refused << path;
+            }
         }
         m_history = std::make_unique<HistoryWriter>();
         if (!m_history->begin(roster, refused))
