@@ -599,7 +599,7 @@ QString OutcomeName(BattleOutcome outcome) { return QLatin1String(kOutcomeNames[
 QString WhereaboutsName(Whereabouts where)
 {
     static const char* const names[]
-        = {"in place", "in the Trash", "restored", "deleted", "purged from the Trash", "unknown"};
+        = {"in place", "in the Trash", "restored", "deleted", "no longer in the Trash", "unknown"};
     return QLatin1String(names[static_cast<size_t>(where)]);
 }
 

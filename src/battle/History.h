@@ -53,7 +53,7 @@ enum class Whereabouts {
     InTrash, // in the Trash under the recorded name, the same file
     Restored, // brought back by a restore (to its path or a chosen folder)
     Deleted,
-    PurgedFromTrash, // went to the Trash, no longer there
+    PurgedFromTrash, // went to the Trash, no longer there (emptied, or restored and gone since)
     Unknown, // none of the above
 };
 
