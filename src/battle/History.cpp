@@ -589,11 +589,6 @@ QString BattleRecordPath(std::int64_t number)
         + QLatin1String(kSuffix);
 }
 
-const HistoryFile* BattleRecord::file(int index) const
-{
-    return index >= 0 && static_cast<size_t>(index) < files.size() ? &files[static_cast<size_t>(index)] : nullptr;
-}
-
 QString FateName(Fate fate) { return QLatin1String(kFateNames[static_cast<size_t>(fate)]); }
 QString OutcomeName(BattleOutcome outcome) { return QLatin1String(kOutcomeNames[static_cast<size_t>(outcome)]); }
 QString WhereaboutsName(Whereabouts where)
@@ -781,7 +776,11 @@ bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
     return m_fd >= 0;
 }
 
-int HistoryWriter::indexOf(const QString& path) const { return m_index.value(path, -1); }
+HistoryFile* HistoryWriter::entry(const QString& path)
+{
+    const int i = m_fd < 0 ? -1 : m_index.value(path, -1);
+    return i < 0 ? nullptr : &m_record.files[static_cast<size_t>(i)];
+}
 
 void HistoryWriter::flush()
 {
@@ -792,80 +791,72 @@ void HistoryWriter::flush()
 
 void HistoryWriter::trashing(const QString& path, const TrashMove& move)
 {
-    const int i = indexOf(path);
-    if (m_fd < 0 || i < 0)
+    HistoryFile* f = entry(path);
+    if (f == nullptr)
         return;
-    HistoryFile& f = m_record.files[static_cast<size_t>(i)];
     // What prepare() found is what goes: no second look.
-    statInto(f, move.stat());
-    f.fate = Fate::Trashing;
-    f.slot = move.slot();
+    statInto(*f, move.stat());
+    f->fate = Fate::Trashing;
+    f->slot = move.slot();
     Line line(m_pending);
-    line.num("trashing", i);
-    addStat(line, f);
-    addSlot(line, f.slot);
+    line.num("trashing", f->index);
+    addStat(line, *f);
+    addSlot(line, f->slot);
     line.done();
     flush();
 }
 
 void HistoryWriter::deleting(const QString& path)
 {
-    const int i = indexOf(path);
-    if (m_fd < 0 || i < 0)
+    HistoryFile* f = entry(path);
+    if (f == nullptr)
         return;
-    HistoryFile& f = m_record.files[static_cast<size_t>(i)];
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-        statInto(f, st);
-    f.fate = Fate::Deleting;
+        statInto(*f, st);
+    f->fate = Fate::Deleting;
     Line line(m_pending);
-    line.num("deleting", i);
-    if (f.id.valid())
-        addStat(line, f);
+    line.num("deleting", f->index);
+    if (f->id.valid())
+        addStat(line, *f);
     line.done();
     flush();
 }
 
 void HistoryWriter::disposed(const QString& path)
 {
-    const int i = indexOf(path);
-    if (m_fd < 0 || i < 0)
+    HistoryFile* f = entry(path);
+    if (f == nullptr)
         return;
-    HistoryFile& f = m_record.files[static_cast<size_t>(i)];
-    f.fate = f.fate == Fate::Trashing ? Fate::Trashed : Fate::Deleted;
+    f->fate = f->fate == Fate::Trashing ? Fate::Trashed : Fate::Deleted;
     // The next line (or the end) carries it to disk: the record already
     // says where the file went, and a reader checks that on disk.
-    Line(m_pending).num("disposed", i).done();
+    Line(m_pending).num("disposed", f->index).done();
 }
 
 void HistoryWriter::failed(const QString& path, const QString& reason)
 {
-    const int i = indexOf(path);
-    if (m_fd < 0 || i < 0)
+    HistoryFile* f = entry(path);
+    if (f == nullptr)
         return;
-    HistoryFile& f = m_record.files[static_cast<size_t>(i)];
-    f.fate = Fate::Failed;
-    f.reason = reason;
-    Line(m_pending).num("failed", i).str("reason", reason).done();
+    f->fate = Fate::Failed;
+    f->reason = reason;
+    Line(m_pending).num("failed", f->index).str("reason", reason).done();
     flush();
 }
 
-void HistoryWriter::vanished(const QString& path)
-{
-    const int i = indexOf(path);
-    if (m_fd < 0 || i < 0)
-        return;
-    m_record.files[static_cast<size_t>(i)].fate = Fate::Vanished;
-    Line(m_pending).num("vanished", i).done();
-}
+void HistoryWriter::vanished(const QString& path) { settled(path, Fate::Vanished); }
 
-void HistoryWriter::kept(const QString& path)
+void HistoryWriter::kept(const QString& path) { settled(path, Fate::Kept); }
+
+void HistoryWriter::settled(const QString& path, Fate fate)
 {
-    const int i = indexOf(path);
-    if (m_fd < 0 || i < 0)
+    HistoryFile* f = entry(path);
+    if (f == nullptr)
         return;
-    m_record.files[static_cast<size_t>(i)].fate = Fate::Kept;
-    Line(m_pending).num("kept", i).done();
+    f->fate = fate;
+    // Nothing moved: no hurry to write it.
+    Line(m_pending).num(fate == Fate::Vanished ? "vanished" : "kept", f->index).done();
 }
 
 void HistoryWriter::end(BattleOutcome outcome)
@@ -1026,7 +1017,7 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         }
         report.files.push_back(std::move(line));
     }
-    if (announced && !dryRun && ::fdatasync(fd) != 0 && report.error.isEmpty())
+    if (announced && ::fdatasync(fd) != 0 && report.error.isEmpty())
         report.error = QStringLiteral("%1: %2").arg(QFile::decodeName(path), errnoText(errno));
     ::close(fd);
     return report;

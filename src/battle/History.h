@@ -86,7 +86,6 @@ struct BattleRecord {
     int badLines = 0; // lines that could not be read
 
     [[nodiscard]] bool finished() const { return endedMs != 0; }
-    [[nodiscard]] const HistoryFile* file(int index) const;
 };
 
 // Reads a record's bytes; lines that are torn, corrupt or make no sense are
@@ -137,7 +136,11 @@ public:
     void end(BattleOutcome outcome);
 
 private:
-    [[nodiscard]] int indexOf(const QString& path) const;
+    // The roster's file at `path`; null when there is none or nothing is
+    // written any more.
+    [[nodiscard]] HistoryFile* entry(const QString& path);
+    // Vanished or Kept: beaten, and nothing moved.
+    void settled(const QString& path, Fate fate);
     // Writes the lines built so far.
     void flush();
     void fail(const QString& why);
