@@ -89,7 +89,7 @@ public:
     // Fights the roster to its end and processes the outcome.
     void RunBattle(Roster& roster);
 
-    void ShowMessage(const QString& text, float wait, std::int32_t left);
+    void ShowMessage(const QString& text, float wait, std::int32_t left, HeroPose pose = HeroPose::Standing);
     void ShowVitarity(std::int32_t value);
     void DisposeFile(const QString& path);
 
@@ -100,6 +100,8 @@ public:
 
 private:
     void say(BattleEvent event, const MessageArgs& args, float wait, std::int32_t left);
+    // The message of an event whose text was taken before the state changed.
+    void tell(BattleEvent event, const QString& text, float wait, std::int32_t left);
     void Victory(Roster& roster);
     void Defeat(Roster& roster);
     [[nodiscard]] bool growCharacterFile(const CharaRecord& chara, std::int32_t gain);

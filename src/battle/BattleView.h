@@ -8,6 +8,10 @@
 
 namespace dm {
 
+// The hero's picture: a battle chooses it with each message; the desktop
+// adds Ready while files are dragged over the hero.
+enum class HeroPose { Standing, Swing, Flinch, Victory, Fallen, Ready };
+
 class BattleView {
 public:
     virtual ~BattleView() = default;
@@ -24,6 +28,8 @@ public:
     // Status bar: panel 1 holds the vitality, panel 2 the latest message.
     virtual void SetVitarityText(const QString& /*text*/) {}
     virtual void SetMessageText(const QString& /*text*/) {}
+    // Set just before the message it belongs to; a view may skip frames.
+    virtual void ShowHeroPose(HeroPose /*pose*/) {}
     // The caption shown while the window is minimised.
     [[nodiscard]] virtual bool IsMinimized() const { return false; }
     virtual void SetCaption(const QString& /*text*/) {}

@@ -164,12 +164,12 @@ void Battle::RunBattle(Roster& roster)
                 const QString text = MessageText(MsgType, BattleEvent::DamageDealt, args);
                 m_view.UpdateEntryRow(target, true);
                 m_view.ProcessEvents();
-                ShowMessage(text, 0.0F, left());
+                tell(BattleEvent::DamageDealt, text, 0.0F, left());
             } else {
                 const QString text = MessageText(MsgType, BattleEvent::DamageTaken, args);
                 ShowVitarity(chara.Vitarity);
                 maxHitTaken = std::max(maxHitTaken, dmg);
-                ShowMessage(text, 0.0F, left());
+                tell(BattleEvent::DamageTaken, text, 0.0F, left());
             }
 
             if (target.Vitarity <= 0) {
@@ -184,11 +184,11 @@ void Battle::RunBattle(Roster& roster)
                     if (target.Level > chara.Level)
                         bonusExp += 3 * (target.Level - chara.Level);
                     DisposeFile(target.FileName);
-                    ShowMessage(text, 0.0F, left());
+                    tell(BattleEvent::EnemyBeaten, text, 0.0F, left());
                 } else {
                     const QString text = MessageText(MsgType, BattleEvent::CharacterDied, args);
                     beatenCount = -1;
-                    ShowMessage(text, 2.0F, left());
+                    tell(BattleEvent::CharacterDied, text, 2.0F, left());
                 }
             }
         }

@@ -164,6 +164,8 @@ void frmEntry::UndoBattle()
             charaName = Chara.Name;
         }
     }
+    if (!charaName.isEmpty())
+        Q_EMIT currentCharaChanged();
     MsgBox(this, undoText(report, charaName));
 }
 
@@ -223,6 +225,7 @@ void frmEntry::ShowEntryWindow()
 
 void frmEntry::SetVitarityText(const QString& text) { m_vitarity->setText(text); }
 void frmEntry::SetMessageText(const QString& text) { m_message->setText(text); }
+void frmEntry::ShowHeroPose(HeroPose pose) { Q_EMIT heroPoseChanged(pose); }
 bool frmEntry::IsMinimized() const { return isMinimized(); }
 void frmEntry::SetCaption(const QString& text) { setWindowTitle(text); }
 void frmEntry::Beep() { dm::Beep(); }

@@ -60,12 +60,18 @@ public:
     void ShowEntryWindow() override;
     void SetVitarityText(const QString& text) override;
     void SetMessageText(const QString& text) override;
+    void ShowHeroPose(HeroPose pose) override;
     [[nodiscard]] bool IsMinimized() const override;
     void SetCaption(const QString& text) override;
     void Beep() override;
     void ShowMessageBox(const QString& text) override;
     void ProcessEvents() override;
     void WaitUntil(const QDeadlineTimer& deadline) override;
+
+Q_SIGNALS:
+    void heroPoseChanged(dm::HeroPose pose);
+    // An undone defeat made its character current again.
+    void currentCharaChanged();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

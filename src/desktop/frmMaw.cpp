@@ -49,10 +49,33 @@ std::optional<QByteArray> readRgnFile(const QString& path)
     return f.read(kRgnHeaderSize + qint64{16} * kMaxRgnRects);
 }
 
+constexpr const char* kFrameNames[] = {"hero", "hero-swing", "hero-flinch", "hero-victory", "hero-fallen", "hero-ready"};
+
+// A frame may only differ inside the figure: where the standing picture has
+// its background colour, so must the frame, and nowhere else.
+bool sameOutline(const QImage& standing, const QImage& frame)
+{
+    if (frame.size() != standing.size() || standing.isNull())
+        return false;
+    const QRgb key = standing.pixel(0, 0);
+    for (int y = 0; y < standing.height(); ++y) {
+        for (int x = 0; x < standing.width(); ++x) {
+            if ((standing.pixel(x, y) == key) != (frame.pixel(x, y) == key))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
-frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : std::move(picture))
+frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : picture)
 {
+    static_assert(std::size(kFrameNames) == kPoses);
+    for (size_t i = 0; i < kPoses; ++i) {
+        QImage frame = picture.isNull() && i > 0 ? Picture(kFrameNames[i]) : QImage();
+        m_frames[i] = sameOutline(m_picture, frame) ? std::move(frame) : m_picture;
+    }
     // A utility window: window managers keep it off the taskbar and out of
     // the window switcher, yet stack and focus it like any other window.
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
@@ -118,10 +141,33 @@ void frmMaw::Form_Unload()
     m_unloaded = true;
     hide();
     hRgn.reset();
-    const QPointF twips = TwipsFromPixels(pos());
-    if (!WriteSettings(static_cast<float>(twips.x()), static_cast<float>(twips.y())))
-        std::fprintf(stderr, "dustmaw: could not save the settings to %s\n", qPrintable(IniPath()));
+    std::ignore = SaveSettings();
     m_lock.reset();
+}
+
+bool frmMaw::SaveSettings()
+{
+    const QPointF twips = TwipsFromPixels(pos());
+    if (WriteSettings(static_cast<float>(twips.x()), static_cast<float>(twips.y())))
+        return true;
+    std::fprintf(stderr, "dustmaw: could not save the settings to %s\n", qPrintable(IniPath()));
+    return false;
+}
+
+void frmMaw::CurrentCharaChanged()
+{
+    if (!CharaPath.isEmpty())
+        m_fallen = false;
+    SetPose(m_fallen ? HeroPose::Fallen : HeroPose::Standing);
+    std::ignore = SaveSettings();
+}
+
+void frmMaw::SetPose(HeroPose pose)
+{
+    if (pose == m_pose)
+        return;
+    m_pose = pose;
+    update();
 }
 
 bool frmMaw::Form_main()
@@ -208,8 +254,11 @@ bool frmMaw::Busy() const { return Idle != kTrue || m_dropping; }
 
 frmEntry& frmMaw::entry()
 {
-    if (!m_entry)
+    if (!m_entry) {
         m_entry = std::make_unique<frmEntry>(this);
+        connect(m_entry.get(), &frmEntry::heroPoseChanged, this, &frmMaw::SetPose);
+        connect(m_entry.get(), &frmEntry::currentCharaChanged, this, &frmMaw::CurrentCharaChanged);
+    }
     m_entry->EnsureLoaded();
     return *m_entry;
 }
@@ -236,6 +285,12 @@ void frmMaw::Form_OLEDragDrop(const std::optional<QStringList>& paths)
         entry().BattleEnded(battle.report().historyNumber);
     }
     m_dropping = false;
+    if (result == DropResult::Fought && battle.report().outcome == BattleOutcome::Defeat && CharaPath.isEmpty()) {
+        m_fallen = true;
+        CurrentCharaChanged();
+    } else {
+        SetPose(m_fallen ? HeroPose::Fallen : HeroPose::Standing);
+    }
 }
 
 void frmMaw::Form_DblClick()
@@ -258,6 +313,9 @@ void frmMaw::Terminate()
         Quit();
         return;
     }
+    // The open sheet's file is not the character yet: ending is its Cancel.
+    if (OpenSheetShowing())
+        CharaPath = CharaPathBackup;
     Form_Unload();
     std::_Exit(0);
 }
@@ -273,11 +331,13 @@ void frmMaw::drawHero(QPainter& p)
     // Scaled by whole pixels, nearest neighbour, and drawn 1:1 on the
     // device: at a ratio of 2 every picture pixel is a sharp 2×2 block.
     const int ratio = std::max(1, qRound(p.device()->devicePixelRatioF()));
-    if (m_scaled.isNull() || m_scaled.devicePixelRatio() != ratio) {
-        m_scaled = m_picture.scaled(m_picture.size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        m_scaled.setDevicePixelRatio(ratio);
+    const auto i = static_cast<size_t>(m_pose);
+    QImage& scaled = m_scaled[i];
+    if (scaled.isNull() || scaled.devicePixelRatio() != ratio) {
+        scaled = m_frames[i].scaled(m_frames[i].size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        scaled.setDevicePixelRatio(ratio);
     }
-    p.drawImage(QPoint(0, 0), m_scaled);
+    p.drawImage(QPoint(0, 0), scaled);
 }
 
 void frmMaw::showEvent(QShowEvent* event)
@@ -369,7 +429,13 @@ void frmMaw::dragEnterEvent(QDragEnterEvent* event)
     // Always a copy: a source that sees its files "moved" may delete them.
     event->setDropAction(Qt::CopyAction);
     event->accept();
+    // The hero shows it will fight only when the drop would start a battle.
+    m_poseBeforeDrag = m_pose;
+    if (!Busy() && !CharaPath.isEmpty() && event->mimeData()->hasUrls())
+        SetPose(HeroPose::Ready);
 }
+
+void frmMaw::dragLeaveEvent(QDragLeaveEvent* /*event*/) { SetPose(m_poseBeforeDrag); }
 
 void frmMaw::dragMoveEvent(QDragMoveEvent* event)
 {
@@ -382,6 +448,7 @@ void frmMaw::dropEvent(QDropEvent* event)
     std::optional<QStringList> paths = DroppedPaths(*event->mimeData());
     event->setDropAction(Qt::CopyAction);
     event->accept();
+    SetPose(m_poseBeforeDrag);
     if (Busy()) {
         Beep();
         return;

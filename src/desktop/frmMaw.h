@@ -2,6 +2,7 @@
 // The hero standing on the desktop: a frameless window cut to the outline of
 // its picture. Files dropped on it start a battle; the left button drags it,
 // the right button opens the menu, a double-click opens the parameter sheet.
+#include "battle/BattleView.h"
 #include "desktop/RgnData.h"
 
 #include <QImage>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -23,7 +25,8 @@ class frmVer;
 class frmMaw final : public QWidget {
     Q_OBJECT
 public:
-    // The shipped hero unless another picture is given.
+    // The shipped hero and its frames unless another picture is given; that
+    // one then serves for every pose.
     explicit frmMaw(QImage picture = {});
     ~frmMaw() override;
 
@@ -33,6 +36,12 @@ public:
     [[nodiscard]] bool Form_Load();
     // Saves the settings with the window's position; runs once.
     void Form_Unload();
+    // Writes DM.ini now with the window's position, as the unload does, so
+    // that a setting or a new current character survives a crash.
+    [[nodiscard]] bool SaveSettings();
+    // A character was made, opened or restored, or the current one died:
+    // saved at once, and the hero stands again or stays fallen.
+    void CurrentCharaChanged();
     // Sizes the window to the picture and cuts it to the outline, from the
     // cache when there is one. False when the cache gives no outline.
     [[nodiscard]] bool Form_main();
@@ -54,6 +63,10 @@ public:
     // The outline the window has (canonical), empty while it is rectangular.
     [[nodiscard]] const RectList& outline() const { return m_outline; }
     [[nodiscard]] const QImage& picture() const { return m_picture; }
+    // Shows a pose's frame; repaints only when it changes.
+    void SetPose(HeroPose pose);
+    [[nodiscard]] HeroPose pose() const { return m_pose; }
+    [[nodiscard]] const QImage& frame(HeroPose pose) const { return m_frames[static_cast<size_t>(pose)]; }
     // Paints the hero at the painter's device ratio, rounded to a whole one.
     void drawHero(QPainter& p);
     // The battle list window, created on first use.
@@ -77,6 +90,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
@@ -87,8 +101,17 @@ private:
     [[nodiscard]] bool shape(const RectList& rects);
     void onScreenChanged();
 
+    static constexpr size_t kPoses = static_cast<size_t>(HeroPose::Ready) + 1;
+
     QImage m_picture;
-    QImage m_scaled; // the picture at the device's whole-number ratio
+    // Every frame has the picture's outline, so a pose never reshapes the
+    // window; m_scaled holds them at the device's whole-number ratio.
+    std::array<QImage, kPoses> m_frames;
+    std::array<QImage, kPoses> m_scaled;
+    HeroPose m_pose = HeroPose::Standing;
+    HeroPose m_poseBeforeDrag = HeroPose::Standing;
+    // The current character died in this run and none has replaced it.
+    bool m_fallen = false;
     // The outline built from the picture in this run; none when the cache was
     // used or the window refused it.
     std::optional<RectList> hRgn;

@@ -9,6 +9,7 @@
 #include <QMenu>
 
 #include <cstdio>
+#include <tuple>
 
 namespace dm {
 
@@ -43,15 +44,30 @@ void frmVer::Popup(const QPoint& globalPos)
     m_menu->exec(globalPos);
 }
 
-void frmVer::mnuAddNew_Click() { NewChara(); }
-void frmVer::mnuOpen_Click() { OpenChara(); }
+void frmVer::mnuAddNew_Click()
+{
+    const QString before = CharaPath;
+    NewChara();
+    if (CharaPath != before)
+        m_maw.CurrentCharaChanged();
+}
+
+void frmVer::mnuOpen_Click()
+{
+    const QString before = CharaPath;
+    OpenChara();
+    if (CharaPath != before)
+        m_maw.CurrentCharaChanged();
+}
+
 void frmVer::mnuParam_Click() { ShowCharaParam(); }
 
 void frmVer::mnuSetting_Click()
 {
     frmSet dialog(&m_maw);
     dialog.Form_Load();
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted)
+        std::ignore = m_maw.SaveSettings();
 }
 
 void frmVer::mnuTrashOpen_Click()

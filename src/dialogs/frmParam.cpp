@@ -25,6 +25,8 @@ std::int16_t ParamMode = 1;
 
 namespace {
 
+bool g_openSheet = false;
+
 constexpr int kClientWidth = 3630;
 constexpr int kClientHeight = 3465;
 constexpr int kRowTop = 600;
@@ -202,8 +204,14 @@ void OpenChara()
     CharaPath = chosen;
     // No drop and no New, Open or Quit while the sheet decides.
     Idle = kFalse;
-    const auto idleAgain = qScopeGuard([] { Idle = kTrue; });
+    g_openSheet = true;
+    const auto idleAgain = qScopeGuard([] {
+        g_openSheet = false;
+        Idle = kTrue;
+    });
     showSheet();
 }
+
+bool OpenSheetShowing() { return g_openSheet; }
 
 } // namespace dm

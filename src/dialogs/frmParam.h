@@ -53,5 +53,8 @@ void ShowCharaParam();
 void NewChara();
 // Asks for a character file first; nothing happens when that is cancelled.
 void OpenChara();
+// The open sheet shows a file that is not yet current: CharaPathBackup
+// holds the current character meanwhile.
+[[nodiscard]] bool OpenSheetShowing();
 
 } // namespace dm

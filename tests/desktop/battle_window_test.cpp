@@ -63,11 +63,12 @@ class DropTest : public test::WindowTest {
 protected:
     QString hero = home.file(QStringLiteral("Hero.dmf"));
     QString dir = home.file(QStringLiteral("drop"));
+    QString ini = home.file(QStringLiteral("DM.ini"));
 
     DropTest()
     {
         test::writeFile(hero, test::stampedChara(1000));
-        test::writeFile(home.file(QStringLiteral("DM.ini")),
+        test::writeFile(ini,
                         "[Setting]\nMsgType=1\nDefaultChara=" + QFile::encodeName(hero) + '\n');
         QDir().mkpath(dir + QStringLiteral("/folder"));
     }
@@ -221,6 +222,9 @@ TEST_F(DropTest, TheListUndoesItsBattle)
         probe.stop();
         EXPECT_EQ(during, QStringList{}) << "no menu while the battle runs";
         EXPECT_EQ(CharaPath.isEmpty(), c.lost);
+        // A lost character is forgotten at once, not only at the end.
+        EXPECT_EQ(test::readFile(ini).contains("DefaultChara=\n"), c.lost);
+        EXPECT_EQ(maw.pose(), c.lost ? HeroPose::Fallen : HeroPose::Standing);
         for (const QString& path : paths)
             EXPECT_EQ(QFile::exists(path), c.lost) << path.toStdString();
         if (c.occupied != nullptr)
@@ -239,6 +243,8 @@ TEST_F(DropTest, TheListUndoesItsBattle)
             EXPECT_EQ(test::readFile(hero), heroBefore);
         }
         EXPECT_EQ(CharaPath, hero);
+        EXPECT_EQ(maw.pose(), HeroPose::Standing);
+        EXPECT_TRUE(test::readFile(ini).contains("DefaultChara=" + QFile::encodeName(hero)));
         EXPECT_EQ(rightClick(entry, false), off);
 
         // The hero fights again, as it is on disk.
@@ -252,6 +258,28 @@ TEST_F(DropTest, TheListUndoesItsBattle)
     ASSERT_TRUE(fight({dir + QStringLiteral("/folder")}));
     EXPECT_EQ(rightClick(entry, false), off);
     EXPECT_TRUE(modals.boxes.isEmpty());
+}
+
+// The hero shows it will take a drag that would start a battle.
+TEST_F(DropTest, DraggingOverTheHero)
+{
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    QMimeData text;
+    text.setText(QStringLiteral("hello"));
+    const auto enters = [&](const QMimeData& mime) {
+        QDragEnterEvent enter(maw.outline().front().topLeft(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&maw, &enter);
+        const HeroPose during = maw.pose();
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(&maw, &leave);
+        EXPECT_EQ(maw.pose(), HeroPose::Standing);
+        return during;
+    };
+    EXPECT_EQ(enters(*files({enemy("a.txt")})), HeroPose::Ready);
+    EXPECT_EQ(enters(text), HeroPose::Standing);
+    CharaPath.clear();
+    EXPECT_EQ(enters(*files({enemy("a.txt")})), HeroPose::Standing);
 }
 
 // While another battle fights with the hero, a drop says so and fights

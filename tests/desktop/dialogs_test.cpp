@@ -7,6 +7,7 @@
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
+#include "desktop/frmVer.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>
@@ -16,6 +17,8 @@
 #include <QPushButton>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace dm {
 namespace {
@@ -184,6 +187,46 @@ INSTANTIATE_TEST_SUITE_P(Files, Opening, ::testing::Values(
     OpenCase{"ResizedElsewhere", [](const QString& f) { test::writeFile(f, test::readFile(f) + "more"); },
              Close::Cancel}),
     CaseName());
+
+// A setting accepted with OK and a new current character are on disk at
+// once; the program ended while the open sheet shows another file keeps the
+// character that was current.
+TEST_F(SheetTest, ChangesAreSavedAtOnce)
+{
+    const QString ini = home.file(QStringLiteral("DM.ini"));
+    const QString other = home.file(QStringLiteral("Knight.dmf"));
+    test::writeFile(other, test::stampedChara(5000));
+    test::writeFile(ini, "[Setting]\nDefaultChara=" + QFile::encodeName(hero) + '\n');
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    const auto saved = [&ini](const QString& chara) {
+        return test::readFile(ini).contains("\nDefaultChara=" + QFile::encodeName(chara) + '\n');
+    };
+    modals.then<frmSet>([](frmSet& d) {
+        d.optMsgType->button(2)->click();
+        d.cmdOK->click();
+    });
+    maw.menuWindow().mnuSetting_Click();
+    EXPECT_TRUE(test::readFile(ini).contains("\nMsgType=2\n"));
+
+    modals.then<QFileDialog>([&](QFileDialog& d) {
+        d.selectFile(other);
+        static_cast<QDialog&>(d).accept();
+    });
+    modals.then<frmParam>([&](frmParam& sheet) {
+        const pid_t child = ::fork();
+        if (child == 0)
+            maw.Terminate(); // ends the child
+        int status = -1;
+        EXPECT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_TRUE(saved(hero)) << test::readFile(ini).toStdString();
+        sheet.cmdExecute->click();
+    });
+    maw.menuWindow().mnuOpen_Click();
+    EXPECT_TRUE(modals.done());
+    EXPECT_TRUE(saved(other)) << test::readFile(ini).toStdString();
+}
 
 // A group of options, the setting it stands for and the value of each option.
 struct GroupCase {

@@ -224,6 +224,26 @@ TEST_F(MawTest, CrispAtTwiceTheDensity)
     }
 }
 
+// Every pose has a picture of its own with the standing outline, so a pose
+// never reshapes the window.
+TEST_F(MawTest, EveryPoseHasItsOwnFrameInTheOutline)
+{
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    const QImage& standing = maw.picture();
+    const QRgb key = standing.pixel(0, 0);
+    for (const HeroPose pose : {HeroPose::Swing, HeroPose::Flinch, HeroPose::Victory, HeroPose::Fallen, HeroPose::Ready}) {
+        const QImage& frame = maw.frame(pose);
+        EXPECT_NE(frame, standing) << static_cast<int>(pose) << ": not drawn or not inside the outline";
+        for (int y = 0; y < frame.height(); ++y) {
+            for (int x = 0; x < frame.width(); ++x)
+                ASSERT_EQ(frame.pixel(x, y) == key, standing.pixel(x, y) == key) << x << "," << y;
+        }
+        maw.SetPose(pose);
+        EXPECT_EQ(maw.grab().toImage().convertToFormat(QImage::Format_RGB32), frame.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
 // Without a window manager the move falls back to following the mouse.
 TEST_F(MawTest, LeftDragMovesTheWindowButATrembleDoesNot)
 {

@@ -32,6 +32,7 @@ class RecordingView : public BattleView {
 public:
     static constexpr int kMaxMessages = 10000;
     QStringList messages, log, captions, boxes;
+    QString poses; // the hero's pose with each message, one letter each
     QList<qint64> waits;
     bool minimized = false;
     int stopAfter = -1, beeps = 0;
@@ -39,7 +40,12 @@ public:
     void AddEntryRow(const CharaRecord& e) override { log << QStringLiteral("add:") + e.Name; }
     void SelectEntryRow(const CharaRecord& r, bool) override { log << QStringLiteral("select:") + r.Name; }
     void SetEntryRowIcon(const CharaRecord& r, const QString& key) override { log << r.Name + QLatin1Char(':') + key; }
-    void SetMessageText(const QString& t) override { messages << t; }
+    void SetMessageText(const QString& t) override
+    {
+        messages << t;
+        poses += QLatin1Char("SWFVXR"[static_cast<int>(m_pose)]);
+    }
+    void ShowHeroPose(HeroPose pose) override { m_pose = pose; }
     bool IsMinimized() const override { return minimized; }
     void SetCaption(const QString& t) override { captions << t; }
     void Beep() override { ++beeps; }
@@ -52,6 +58,9 @@ public:
         if (messages.size() > kMaxMessages)
             failOffScript("the battle passed " + std::to_string(kMaxMessages) + " messages");
     }
+
+private:
+    HeroPose m_pose = HeroPose::Ready; // none shown yet
 };
 
 CharaRecord fighter(const char* name, int vit, int str, int def, int agi, int luck, int level = 1)
@@ -215,6 +224,8 @@ TEST_F(BattleTest, VictoryGrowsTheCharacterFileOrLeavesItAlone)
         if (row.level > 1)
             shown << QStringLiteral("Heroのレベルが%1上がった!").arg(row.level - 1);
         EXPECT_EQ(view.messages, shown) << row.name;
+        // Standing, flinching under the blow, swinging, triumphant.
+        EXPECT_EQ(view.poses, QStringLiteral("SSFWWWWVVV").left(shown.size())) << row.name;
         // The start and the end wait 2 s, every blow MsgWait.
         const QList<qint64> blows{2000, 500, 500, 500, 500, 500, 500};
         EXPECT_EQ(view.waits, blows + QList<qint64>(shown.size() - 7, 2000)) << row.name;
@@ -251,6 +262,7 @@ TEST_F(BattleTest, DefeatDisposesOfTheCharacterFileAndAStalemateOfNothing)
     const auto [view, report] = fight({hero, weak, strong}, {0.9F, 0.1F, 0.9F, 0.9F, 0.9F, 0.1F, 0.9F, 0.9F});
     EXPECT_EQ(report.outcome, BattleOutcome::Defeat);
     EXPECT_EQ(view.messages.last(), QStringLiteral("Heroは、死んでしまった..."));
+    EXPECT_TRUE(view.poses.endsWith(QStringLiteral("FX"))) << view.poses.toStdString();
     EXPECT_EQ(view.waits.last(), 2000);
     EXPECT_FALSE(QFile::exists(heroPath));
     EXPECT_TRUE(QFile::exists(home.trashed(QStringLiteral("Hero.dmf"))));
