@@ -2,8 +2,6 @@
 
 #include "battle/Battle.h"
 #include "character/LoadChara.h"
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
 #include "desktop/frmEntry.h"
 #include "desktop/frmVer.h"
 #include "dialogs/frmParam.h"
@@ -12,6 +10,8 @@
 #include "services/Numeric.h"
 #include "services/Random.h"
 #include "services/Settings.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>

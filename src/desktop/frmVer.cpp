@@ -1,10 +1,10 @@
 #include "desktop/frmVer.h"
 
 #include "character/CharaRecord.h"
-#include "desktop/Platform.h"
 #include "desktop/frmMaw.h"
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
+#include "ui/Platform.h"
 
 #include <QMenu>
 

@@ -1,11 +1,11 @@
 #include "dialogs/frmSet.h"
 
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
 #include "desktop/frmMaw.h"
 #include "dialogs/frmVersion.h"
 #include "services/Numeric.h"
 #include "services/Settings.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

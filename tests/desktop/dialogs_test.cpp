@@ -2,11 +2,11 @@
 // the settings dialog's mapping of every option, and the About dialog.
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
-#include "desktop/Twips.h"
 #include "desktop/WindowTest.h"
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
+#include "ui/Twips.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "desktop/Platform.h"
+#include "ui/Platform.h"
 
 #include "services/Trash.h"
 
