@@ -49,7 +49,8 @@ void frmVer::mnuParam_Click() { ShowCharaParam(); }
 
 void frmVer::mnuSetting_Click()
 {
-    frmSet dialog(&m_maw);
+    frmSet dialog;
+    connect(&dialog, &frmSet::formTopChosen, &m_maw, &frmMaw::ApplyFormTop);
     dialog.Form_Load();
     dialog.exec();
 }

@@ -3,6 +3,7 @@
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "desktop/WindowTest.h"
+#include "desktop/frmVer.h"
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
@@ -199,7 +200,7 @@ TEST_P(SettingsDialog, ShowsEveryOptionAndStoresItOnlyOnOk)
 {
     const GroupCase& c = GetParam();
     const auto value = [&c] { return c.setting != nullptr ? *c.setting : MsgWait; };
-    frmSet d(nullptr);
+    frmSet d;
     for (size_t i = 0; i < c.values.size(); ++i) {
         SCOPED_TRACE("option " + std::to_string(i));
         if (c.setting != nullptr)
@@ -235,12 +236,14 @@ TEST_F(DialogTest, InFrontOrNotAppliesAtOnceInPlace)
     maw.move(70, 90);
     const QRegion outline = maw.mask();
     for (const int option : {0, 1}) {
-        frmSet d(&maw);
-        d.Form_Load();
-        // Without a DM.ini the hero is not in front.
-        EXPECT_EQ(d.optTop->checkedId(), option == 0 ? 1 : 0);
-        d.optTop->button(option)->click();
-        d.cmdOK->click();
+        modals.then<frmSet>([option](frmSet& d) {
+            // Without a DM.ini the hero is not in front.
+            EXPECT_EQ(d.optTop->checkedId(), option == 0 ? 1 : 0);
+            d.optTop->button(option)->click();
+            d.cmdOK->click();
+        });
+        maw.menuWindow().mnuSetting_Click();
+        ASSERT_TRUE(modals.done());
         EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), option == 0);
         EXPECT_TRUE(maw.isVisible());
         EXPECT_EQ(maw.pos(), QPoint(70, 90));
