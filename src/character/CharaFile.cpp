@@ -4,6 +4,7 @@
 #include "services/AtomicFile.h"
 #include "services/Numeric.h"
 #include "services/Random.h"
+#include "services/Settings.h"
 #include "services/clsFile.h"
 
 #include <QFile>
@@ -12,10 +13,15 @@
 
 namespace dm {
 
-QString CharaPath;
 CharaRecord Chara;
 CharaRecord CharaItem;
-QString CharaPathBackup;
+
+void ResetSharedState()
+{
+    ResetSettings();
+    Chara = CharaRecord();
+    CharaItem = CharaRecord();
+}
 
 namespace {
 constexpr std::array<int, 3> kDigitOffsets = {97, 65, 48};

@@ -88,7 +88,7 @@ bool frmMaw::Form_Load()
     const double seconds = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
     Randomize(static_cast<std::uint32_t>(roundToInt<std::int32_t>(seconds) / 3));
 
-    ResetSettings();
+    ResetSharedState();
     const SavedPosition saved = ReadSettings();
     // Placed before the outline is cut, so that an unload on a bad cache
     // keeps the saved position.

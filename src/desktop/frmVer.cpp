@@ -1,9 +1,9 @@
 #include "desktop/frmVer.h"
 
-#include "character/CharaRecord.h"
 #include "desktop/frmMaw.h"
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
+#include "services/Settings.h"
 #include "ui/Platform.h"
 
 #include <QMenu>

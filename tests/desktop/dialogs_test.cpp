@@ -62,7 +62,7 @@ TEST_P(SheetModes, ShowsAndOpensWhereTheLastWasClosed)
 {
     const ModeCase& c = GetParam();
     if (!c.character)
-        ResetSettings();
+        ResetSharedState();
     ParamMode = c.mode;
     frmParam sheet;
     sheet.Form_Load();
