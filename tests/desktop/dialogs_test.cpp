@@ -1,5 +1,6 @@
 // The parameter sheet in its three modes, creation and opening through it,
-// the settings dialog's mapping of every option, and the About dialog.
+// the settings dialog's mapping of every option, the About dialog, and the
+// file object's message box.
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "desktop/WindowTest.h"
@@ -7,6 +8,7 @@
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
+#include "services/clsFile.h"
 #include "ui/Twips.h"
 
 #include <QButtonGroup>
@@ -249,6 +251,18 @@ TEST_F(DialogTest, InFrontOrNotAppliesAtOnceInPlace)
         EXPECT_EQ(maw.pos(), QPoint(70, 90));
         EXPECT_EQ(maw.mask(), outline);
     }
+}
+
+// The file object's one message box, for a file that is there only; /proc is a file system of its own.
+TEST_F(DialogTest, MoveToAnotherFileSystemIsRefusedInABox)
+{
+    clsFile f;
+    f.setFileName(home.file(QStringLiteral("a.txt")));
+    EXPECT_EQ(f.FirstMove(QStringLiteral("/proc/a.txt")), clsFile::Result::NothingThere);
+    test::writeFile(f.FileName(), "alpha");
+    EXPECT_EQ(f.FirstMove(QStringLiteral("/proc/a.txt")), clsFile::Result::Refused);
+    const ShownBox box{QString::fromUtf16(kFileClassTitle), QString::fromUtf16(kFirstMoveMessage)};
+    EXPECT_EQ(modals.boxes, QList<ShownBox>{box});
 }
 
 TEST_F(DialogTest, AboutShowsTheVersionAndHidesALine)
