@@ -163,8 +163,6 @@ const FixedFileInfo kSample{
 // Local times, the weekday padded to eight columns, and the version resource.
 TEST(FileObject, TimesAndVersions)
 {
-    EXPECT_EQ(FormatFileTime({{1999, 7, 4}, {9, 5, 3}}), QStringLiteral("1999年7月4日 日曜日    9:5:3"));
-    EXPECT_EQ(FormatFileTime({{2026, 12, 12}, {23, 59, 59}}), QStringLiteral("2026年12月12日 土曜日    23:59:59"));
     TempHome home;
     const auto texts = [](const clsFile& f) {
         return QStringList{QString::number(f.Executable()), f.FileVersion(), f.ProductVersion(), f.FileType(),
@@ -179,7 +177,16 @@ TEST(FileObject, TimesAndVersions)
     writeFile(note.FileName(), "MZ is how this note begins");
     EXPECT_EQ(texts(note), QStringLiteral("1|||不明|不明|不明|不明"));
     EXPECT_EQ(texts(fileAt(home.file(QStringLiteral("gone")))), QStringLiteral("0|||不明|不明|不明|不明"));
-    EXPECT_EQ(note.LastWriteTime(), FormatFileTime(QFileInfo(note.FileName()).lastModified()));
+    // A file's times in the local zone (Japan's here), the epoch too.
+    const ScopedEnv zone("TZ", QByteArray("JST-9"));
+    const struct { time_t utc; const char* local; } times[] = {{0, "1970年1月1日 木曜日    9:0:0"},
+        {931046703, "1999年7月4日 日曜日    9:5:3"}, {1797087599, "2026年12月12日 土曜日    23:59:59"}};
+    for (const auto& row : times) {
+        const timespec both[2] = {{row.utc, 0}, {row.utc, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, native(note.FileName()).constData(), both, 0), 0);
+        const QString local = QString::fromUtf8(row.local);
+        EXPECT_EQ(note.LastWriteTime() + u'|' + note.LastAccessTime(), local + u'|' + local);
+    }
 
     // Truncated or lying programs give no version.
     const QByteArray pe = buildPe(kSample);
