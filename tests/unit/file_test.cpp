@@ -58,6 +58,13 @@ QString plain(const QString& dir, const char* name, int size, mode_t mode = 0644
     return makeFile(in(dir, name), QByteArray(size, 'x'), mode);
 }
 
+constexpr int kRO = clsFile::AttrReadOnly, kHid = clsFile::AttrHidden, kSys = clsFile::AttrSystem,
+              kArc = clsFile::AttrArchive;
+int attrsOf(const clsFile& f)
+{
+    return (f.ReadOnly() ? kRO : 0) | (f.Hidden() ? kHid : 0) | (f.System() ? kSys : 0) | (f.Archive() ? kArc : 0);
+}
+
 // Root's privileges override the mode bits, so refusals are tried as nobody.
 constexpr uid_t kNobody = 65534;
 bool canDropToNobody() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
@@ -74,7 +81,6 @@ ProcessResult runCliAsNobody(const QStringList& args)
 
 TEST(FileObject, KindsOfPath)
 {
-    constexpr int R = clsFile::AttrReadOnly, H = clsFile::AttrHidden, S = clsFile::AttrSystem, A = clsFile::AttrArchive;
     QTemporaryDir dir;
     const QString d = dir.path(), samba = plain(d, "samba.txt", 3);
     // Samba and Wine keep the other attributes beside the file, ending in a NUL.
@@ -85,10 +91,10 @@ TEST(FileObject, KindsOfPath)
         {"link to file", makeLink(plain(d, "t", 7), in(d, "l2")), 7, 0},
         {"dangling link", makeLink(in(d, "gone"), in(d, "l1")), -1, 0},
         // Root may remove it from /dev; anyone else may not.
-        {"device", QStringLiteral("/dev/null"), 0, ::geteuid() != 0 ? S | R : S},
-        {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, R},
+        {"device", QStringLiteral("/dev/null"), 0, ::geteuid() != 0 ? kSys | kRO : kSys},
+        {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, kRO},
         // Its read-only bit does not count: the mode bits alone say that.
-        {"attributes from Samba", samba, 3, xattrs ? H | A : 0},
+        {"attributes from Samba", samba, 3, xattrs ? kHid | kArc : 0},
     };
     chmodded(in(d, "ro"), 0555);
     for (const auto& row : rows) {
@@ -96,10 +102,33 @@ TEST(FileObject, KindsOfPath)
         EXPECT_EQ(f.Enabled(), row.size >= 0) << row.name;
         EXPECT_EQ(f.Size(), row.size) << row.name;
         EXPECT_EQ(f.Directory(), row.size < 0) << row.name;
-        const int attrs = (f.ReadOnly() ? R : 0) | (f.Hidden() ? H : 0) | (f.System() ? S : 0) | (f.Archive() ? A : 0);
-        EXPECT_EQ(attrs, row.attrs) << row.name;
+        EXPECT_EQ(attrsOf(f), row.attrs) << row.name;
     }
     chmodded(in(d, "ro"), 0700); // lets the folder be cleaned up
+}
+
+// Each let turns its attribute on (twice: the second writes nothing) and off, and no other. ReadOnly clears every
+// write bit and gives the owner's back; the others live in Samba's attribute, which some file systems refuse.
+TEST(FileObject, AttributeLets)
+{
+    QTemporaryDir dir;
+    const bool xattrs = ::setxattr(native(plain(dir.path(), "x", 0)).constData(), "user.x", "1", 1, 0) == 0;
+    const struct { const char* name; bool (clsFile::*let)(bool); int bit; } rows[] = {
+        {"r", &clsFile::setReadOnly, kRO}, {"h", &clsFile::setHidden, kHid}, {".h", &clsFile::setHidden, kHid},
+        {"s", &clsFile::setSystem, kSys}, {"a", &clsFile::setArchive, kArc}};
+    for (const auto& row : rows) {
+        clsFile f = fileAt(plain(dir.path(), row.name, 3, 0664));
+        const bool works = xattrs || row.bit == kRO;
+        for (const bool value : {true, true, false}) {
+            EXPECT_EQ((f.*row.let)(value), works) << row.name;
+            // A dot file stays hidden by its name.
+            EXPECT_EQ(attrsOf(f), (works && value ? row.bit : 0) | (row.name[0] == '.' ? kHid : 0)) << row.name << value;
+            struct stat st {};
+            EXPECT_EQ(::stat(native(f.FileName()).constData(), &st) == 0 ? st.st_mode & 0777 : 0,
+                      row.bit != kRO ? 0664 : value ? 0444 : 0644) << row.name << value;
+        }
+    }
+    EXPECT_TRUE(fileAt(in(dir.path(), "gone")).setHidden(true) && !QFile::exists(in(dir.path(), "gone")));
 }
 
 // In a sticky folder (/tmp, shared folders) only the entry's or the folder's
