@@ -7,12 +7,12 @@
 //  - filling the battle list with 20,000 rows, updating one row, scrolling.
 #include "character/CharaFile.h"
 #include "desktop/EntryModel.h"
-#include "desktop/Platform.h"
 #include "desktop/RgnData.h"
 #include "desktop/frmEntry.h"
 #include "desktop/frmMaw.h"
 #include "services/Random.h"
 #include "support/XServer.h"
+#include "ui/Platform.h"
 
 #include <QApplication>
 #include <QDir>

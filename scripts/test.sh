@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs
-# every test, then the fuzzers briefly and clang-tidy.
+# Checks that every include points down, sets up, builds with
+# AddressSanitizer and UndefinedBehaviorSanitizer, runs every test, then the
+# fuzzers briefly and clang-tidy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+layers=0
+bash scripts/layers.sh || layers=$?
 bash scripts/setup.sh
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DDUSTMAW_SANITIZE=ON >/dev/null
 cmake --build build-test -j"$(nproc)"
@@ -17,4 +20,4 @@ bash scripts/fuzz.sh 8 || fuzz=$?
 status=0
 wait "$tidy" || status=$?
 cat build-test/tidy.out
-exit $((fuzz != 0 || status != 0))
+exit $((layers != 0 || fuzz != 0 || status != 0))

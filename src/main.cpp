@@ -1,6 +1,6 @@
 // Dustmaw: the hero on the desktop.
-#include "desktop/Platform.h"
 #include "desktop/frmMaw.h"
+#include "ui/Platform.h"
 
 #include <QApplication>
 

@@ -81,9 +81,8 @@ public:
     // The drop handler's rules; nullopt when the drop carried no file list.
     DropResult Form_OLEDragDrop(const std::optional<QStringList>& paths);
 
-    // The enemy the path makes, with its row added; nullopt when the file
+    // The enemy the probed file makes, with its row added; nullopt when it
     // can no longer be read.
-    std::optional<CharaRecord> AddEnemy(const QString& path);
     std::optional<CharaRecord> AddEnemy(const clsFile& file, const clsFile::Probe& probe);
 
     // Fights the roster to its end and processes the outcome.

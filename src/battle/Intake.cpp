@@ -36,13 +36,6 @@ std::optional<QStringList> DroppedPaths(const QMimeData& data)
     return paths;
 }
 
-std::optional<CharaRecord> Battle::AddEnemy(const QString& path)
-{
-    clsFile file;
-    file.setFileName(path);
-    return AddEnemy(file, file.probe());
-}
-
 std::optional<CharaRecord> Battle::AddEnemy(const clsFile& file, const clsFile::Probe& probe)
 {
     CharaRecord record;

@@ -4,6 +4,7 @@
 #include "services/AtomicFile.h"
 #include "services/Numeric.h"
 #include "services/Random.h"
+#include "services/Settings.h"
 #include "services/clsFile.h"
 
 #include <QFile>
@@ -12,10 +13,15 @@
 
 namespace dm {
 
-QString CharaPath;
 CharaRecord Chara;
 CharaRecord CharaItem;
-QString CharaPathBackup;
+
+void ResetSharedState()
+{
+    ResetSettings();
+    Chara = CharaRecord();
+    CharaItem = CharaRecord();
+}
 
 namespace {
 constexpr std::array<int, 3> kDigitOffsets = {97, 65, 48};
@@ -49,53 +55,6 @@ QByteArray CheckHeader(std::int32_t size)
 }
 
 char FillerByte() { return static_cast<char>(roundToInt<int>(static_cast<double>(Rnd()) * 140.0 + 32.0)); }
-
-bool WriteCheckSum(const QString& path, QString* error)
-{
-    clsFile file;
-    file.setFileName(path);
-    const std::int32_t size = file.Size();
-    if (size < 0) {
-        if (error != nullptr)
-            *error = QStringLiteral("cannot read %1").arg(path);
-        return false;
-    }
-
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        if (error != nullptr)
-            *error = in.errorString();
-        return false;
-    }
-    AtomicFile out(path);
-    if (!out.open() || !out.write(CheckHeader(size))) {
-        if (error != nullptr)
-            *error = out.errorString();
-        return false;
-    }
-    // Offsets 10 and on are copied unchanged.
-    if (in.size() > kHeaderSize && in.seek(kHeaderSize)) {
-        QByteArray chunk;
-        while (!(chunk = in.read(1 << 20)).isEmpty()) {
-            if (!out.write(chunk)) {
-                if (error != nullptr)
-                    *error = out.errorString();
-                return false;
-            }
-        }
-    }
-    if (in.error() != QFileDevice::NoError) {
-        if (error != nullptr)
-            *error = in.errorString();
-        return false;
-    }
-    if (!out.commit()) {
-        if (error != nullptr)
-            *error = out.errorString();
-        return false;
-    }
-    return true;
-}
 
 int StoredCheckValue(const QString& path)
 {

@@ -18,11 +18,6 @@ namespace dm {
 // One byte for creating or growing a character file: a code 32..172.
 [[nodiscard]] char FillerByte();
 
-// Stamps the check header and fresh random bytes into the existing file.
-// Written aside and renamed, so a crash never leaves a half-stamped file;
-// false (and the file unchanged) when it cannot be written.
-[[nodiscard]] bool WriteCheckSum(const QString& path, QString* error = nullptr);
-
 // Appends `gain` filler bytes after the first `growAt` bytes (the experience
 // the character had) and re-stamps the check header, written aside and
 // renamed. False, with the reason, when it cannot: the file stays as it was.

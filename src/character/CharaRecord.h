@@ -27,11 +27,13 @@ struct CharaRecord {
     bool operator==(const CharaRecord&) const = default;
 };
 
-// The current character, process-wide.
-extern QString CharaPath;
+// The current character, process-wide, as derived from CharaPath (a
+// setting).
 extern CharaRecord Chara;
 extern CharaRecord CharaItem;
-// What Cancel in the open sheet restores.
-extern QString CharaPathBackup;
+
+// The settings (ResetSettings) and the current character to their start
+// values. Start-up calls it once; tests call it between cases.
+void ResetSharedState();
 
 } // namespace dm

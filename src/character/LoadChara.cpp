@@ -7,9 +7,19 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <span>
 
 namespace dm {
 namespace {
+
+// One row of the item table: the numbers it matches (single numbers or
+// inclusive ranges), its name and bonuses in percent.
+struct ItemRow {
+    const char* name;
+    std::span<const std::int16_t> numbers; // pairs lo, hi
+    std::int16_t strength, defense, agility, luck;
+    enum class Random : std::uint8_t { None, XxxDrag, MountainWeather } random;
+};
 
 // Each row lists the numbers it matches as inclusive pairs (lo, hi).
 constexpr std::int16_t kCape[] = {990, 999};
@@ -151,8 +161,6 @@ std::int32_t grow(std::int32_t x) { return x + ((x * 7) % 10) + 1; }
 
 } // namespace
 
-std::span<const ItemRow> ItemTable() { return kItems; }
-
 std::int16_t ByteAt(const QByteArray& bytes, int k)
 {
     if (k < 1 || k > bytes.size() - 1)
@@ -165,14 +173,6 @@ std::int32_t LevelStepOf(const QString& tribe)
     const QByteArray b = toCp932(tribe);
     const double raw = ByteAt(b, 1) * 1.5 + ByteAt(b, 2) + ByteAt(b, 3) * 1.8 - ByteAt(b, 4) * 0.8;
     return 1000 + roundToInt<std::int32_t>(raw);
-}
-
-QString NameDigits::text() const
-{
-    QString s;
-    for (const int v : d)
-        s += QChar(static_cast<char16_t>(u'0' + v));
-    return s;
 }
 
 NameDigits DigitsOf(const QString& name)

@@ -8,7 +8,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <span>
 #include <array>
 
 namespace dm {
@@ -44,19 +43,8 @@ namespace dm {
 [[nodiscard]] std::int32_t LevelStepOf(const QString& tribe);
 struct NameDigits {
     std::array<int, 8> d{};
-    [[nodiscard]] QString text() const;
 };
 [[nodiscard]] NameDigits DigitsOf(const QString& name);
 [[nodiscard]] std::int32_t ItemNoOf(const NameDigits& digits);
-
-// One row of the item table: the numbers it matches (single numbers or
-// inclusive ranges), its name and bonuses in percent.
-struct ItemRow {
-    const char* name;
-    std::span<const std::int16_t> numbers; // pairs lo, hi
-    std::int16_t strength, defense, agility, luck;
-    enum class Random : std::uint8_t { None, XxxDrag, MountainWeather } random;
-};
-[[nodiscard]] std::span<const ItemRow> ItemTable();
 
 } // namespace dm

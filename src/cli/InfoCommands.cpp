@@ -140,10 +140,9 @@ int runFile(const QStringList& args)
             err(QStringLiteral("dustmaw-cli: %1: %2").arg(args[1], refusalReason(file.FileName())));
             return ExitFailure;
         case clsFile::Result::Refused:
-            // The file object's own refusals are told as they are.
-            err(file.errorString() == QString::fromUtf16(kFirstMoveMessage)
-                    ? file.errorString()
-                    : QStringLiteral("dustmaw-cli: %1: %2").arg(args[1], file.errorString()));
+            // The file object has told its own refusal already.
+            if (file.errorString() != QString::fromUtf16(kFirstMoveMessage))
+                err(QStringLiteral("dustmaw-cli: %1: %2").arg(args[1], file.errorString()));
             return ExitFailure;
         }
     }

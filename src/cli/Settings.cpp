@@ -1,6 +1,5 @@
 #include "cli/Cli.h"
 #include "cli/Json.h"
-#include "character/CharaRecord.h"
 #include "services/Settings.h"
 #include "services/HomeFolder.h"
 

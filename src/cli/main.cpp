@@ -1,6 +1,7 @@
 // dustmaw-cli: the rules of Dustmaw without a desktop.
 #include "cli/Cli.h"
 #include "services/Version.h"
+#include "services/clsFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -201,6 +202,8 @@ void printHelp()
 
 int main(int argc, char** argv)
 {
+    // What the file object tells the user goes to stderr, as the text alone.
+    dm::clsFile::setNotifier([](const QString& text, const QString&) { dm::cli::err(text); });
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QFile::decodeName(argv[i]);

@@ -3,9 +3,9 @@
 #include "battle/History.h"
 #include "character/LoadChara.h"
 #include "desktop/EntryModel.h"
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
 #include "services/Settings.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>

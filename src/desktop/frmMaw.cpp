@@ -2,8 +2,6 @@
 
 #include "battle/Battle.h"
 #include "character/LoadChara.h"
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
 #include "desktop/frmEntry.h"
 #include "desktop/frmVer.h"
 #include "dialogs/frmParam.h"
@@ -12,6 +10,8 @@
 #include "services/Numeric.h"
 #include "services/Random.h"
 #include "services/Settings.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -111,7 +111,7 @@ bool frmMaw::Form_Load()
     const double seconds = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
     Randomize(static_cast<std::uint32_t>(roundToInt<std::int32_t>(seconds) / 3));
 
-    ResetSettings();
+    ResetSharedState();
     const SavedPosition saved = ReadSettings();
     // Placed before the outline is cut, so that an unload on a bad cache
     // keeps the saved position.

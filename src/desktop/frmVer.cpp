@@ -1,10 +1,10 @@
 #include "desktop/frmVer.h"
 
-#include "character/CharaRecord.h"
-#include "desktop/Platform.h"
 #include "desktop/frmMaw.h"
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
+#include "services/Settings.h"
+#include "ui/Platform.h"
 
 #include <QMenu>
 
@@ -64,7 +64,8 @@ void frmVer::mnuParam_Click() { ShowCharaParam(); }
 
 void frmVer::mnuSetting_Click()
 {
-    frmSet dialog(&m_maw);
+    frmSet dialog;
+    connect(&dialog, &frmSet::formTopChosen, &m_maw, &frmMaw::ApplyFormTop);
     dialog.Form_Load();
     if (dialog.exec() == QDialog::Accepted)
         std::ignore = m_maw.SaveSettings();

@@ -19,7 +19,6 @@ public:
     explicit frmVer(frmMaw& maw);
     ~frmVer() override;
 
-    [[nodiscard]] QMenu& mnuMain() const { return *m_menu; }
     // Sets each item's enabled state as the menu opens.
     void UpdateMenu();
     // Opens the menu at the pointer; the chosen command runs before it returns.

@@ -4,11 +4,11 @@
 #include "character/LoadChara.h"
 #include "character/MakeChara.h"
 #include "character/ParamText.h"
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
 #include "services/HomeFolder.h"
 #include "services/Settings.h"
 #include "services/clsFile.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QFileDialog>
 #include <QFrame>

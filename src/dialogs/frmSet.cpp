@@ -1,11 +1,10 @@
 #include "dialogs/frmSet.h"
 
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
-#include "desktop/frmMaw.h"
 #include "dialogs/frmVersion.h"
 #include "services/Numeric.h"
 #include "services/Settings.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -33,11 +32,10 @@ void select(QButtonGroup* g, int index)
 
 } // namespace
 
-frmSet::frmSet(frmMaw* main)
+frmSet::frmSet()
     : QDialog(nullptr,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                  | Qt::MSWindowsFixedSizeDialogHint),
-      m_main(main)
+                  | Qt::MSWindowsFixedSizeDialogHint)
 {
     setWindowTitle(QStringLiteral("Setting"));
     setFont(JapaneseFont(true, 9));
@@ -126,8 +124,7 @@ void frmSet::cmdOK_Click()
     FormTop = roundToInt<std::int16_t>(valueOf(kTopValues, optTop->checkedId()));
     MsgType = static_cast<std::int16_t>(optMsgType->checkedId());
     Minimize = static_cast<std::int16_t>(optMini->checkedId());
-    if (m_main != nullptr)
-        m_main->ApplyFormTop();
+    Q_EMIT formTopChosen();
     accept();
 }
 

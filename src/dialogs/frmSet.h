@@ -1,6 +1,7 @@
 #pragma once
 // The settings dialog: six option groups over the settings the battle and
-// the hero's window use. Only OK changes them, in memory.
+// the hero's window use. Only OK changes them, in memory, and then asks for
+// the z-order chosen to apply at once.
 #include <QDialog>
 
 class QButtonGroup;
@@ -9,13 +10,10 @@ class QRadioButton;
 
 namespace dm {
 
-class frmMaw;
-
 class frmSet final : public QDialog {
     Q_OBJECT
 public:
-    // The z-order chosen is applied to `main` at once.
-    explicit frmSet(frmMaw* main);
+    frmSet();
 
     // Selects each group's option from the current settings.
     void Form_Load();
@@ -33,11 +31,13 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
+Q_SIGNALS:
+    // OK stored the settings: FormTop wants applying now.
+    void formTopChosen();
+
 private:
     QButtonGroup* group(const char* caption, int top, int height, const QList<const char*>& options, bool oneRow,
                         int left, int width, QWidget*& lastInTabOrder);
-
-    frmMaw* m_main;
 };
 
 } // namespace dm

@@ -1,8 +1,8 @@
 #include "dialogs/frmVersion.h"
 
-#include "desktop/Platform.h"
-#include "desktop/Twips.h"
 #include "services/Version.h"
+#include "ui/Platform.h"
+#include "ui/Twips.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -32,8 +32,8 @@ std::optional<struct statx> fileInfo(const clsFile& f)
 
 QString timeText(const std::optional<struct statx>& stx, unsigned mask, statx_timestamp statx::*field)
 {
-    // A time of 0 is a file system that has no such time but says it has.
-    if (!stx || (stx->stx_mask & mask) == 0 || (((*stx).*field).tv_sec == 0 && ((*stx).*field).tv_nsec == 0))
+    // Only a time the file system does not keep is empty; the epoch is a time.
+    if (!stx || (stx->stx_mask & mask) == 0)
         return {};
     return FormatFileTime(QDateTime::fromSecsSinceEpoch(((*stx).*field).tv_sec, Qt::LocalTime));
 }

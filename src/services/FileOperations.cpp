@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,12 @@ namespace dm {
 namespace {
 
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+clsFile::Notifier& notifier()
+{
+    static clsFile::Notifier n;
+    return n;
+}
 
 bool exists(const QString& path)
 {
@@ -68,6 +75,20 @@ bool copyBytes(const QString& from, const QString& to, QString* error)
     return true;
 }
 
+// The file system a path lies on, or would: that of its nearest folder that
+// exists.
+std::optional<dev_t> fileSystemOf(QString path)
+{
+    struct stat st {};
+    while (path != QLatin1String("/")) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        path = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+        if (::stat(native(path).constData(), &st) == 0)
+            return st.st_dev;
+    }
+    return std::nullopt;
+}
+
 int renameNoReplace(const QString& from, const QString& to)
 {
     return ::renameat2(AT_FDCWD, native(from).constData(), AT_FDCWD, native(to).constData(), RENAME_NOREPLACE) == 0
@@ -76,6 +97,8 @@ int renameNoReplace(const QString& from, const QString& to)
 }
 
 } // namespace
+
+void clsFile::setNotifier(Notifier n) { notifier() = std::move(n); }
 
 clsFile::Result clsFile::refuse(const QString& why)
 {
@@ -144,14 +167,17 @@ clsFile::Result clsFile::FirstMove(const QString& strToPath)
     m_error.clear();
     if (!Enabled())
         return Result::NothingThere;
-    const qsizetype slash = strToPath.lastIndexOf(QLatin1Char('/'));
-    const QString folder = slash <= 0 ? QStringLiteral("/") : strToPath.left(slash);
+    // A link moves as the link, so its own file system counts.
     struct stat from {};
-    struct stat into {};
-    if (::stat(native(m_fileName).constData(), &from) != 0 || ::stat(native(folder).constData(), &into) != 0)
+    if (::lstat(native(m_fileName).constData(), &from) != 0)
         return refuse(errnoText(errno));
-    if (from.st_dev != into.st_dev)
-        return refuse(QString::fromUtf16(kFirstMoveMessage));
+    const std::optional<dev_t> into = fileSystemOf(strToPath);
+    if (into && *into != from.st_dev) {
+        const QString message = QString::fromUtf16(kFirstMoveMessage);
+        if (notifier())
+            notifier()(message, QString::fromUtf16(kFileClassTitle));
+        return refuse(message);
+    }
     const int err = renameNoReplace(m_fileName, strToPath);
     return err == 0 ? Result::Done : refuse(errnoText(err));
 }

@@ -1,6 +1,5 @@
 #include "services/Settings.h"
 
-#include "character/CharaRecord.h"
 #include "services/HomeFolder.h"
 #include "services/Numeric.h"
 #include "services/clsFile.h"
@@ -30,6 +29,8 @@ std::int32_t EntryTop = 0;
 std::int32_t ParamLeft = 0;
 std::int32_t ParamTop = 0;
 std::int16_t Idle = kTrue;
+QString CharaPath;
+QString CharaPathBackup;
 
 clsFile& FileObj()
 {
@@ -157,8 +158,6 @@ void ResetSettings()
 {
     CharaPath.clear();
     CharaPathBackup.clear();
-    Chara = CharaRecord();
-    CharaItem = CharaRecord();
     Idle = kTrue;
     MsgWait = 1.0F;
     AttSr = 0;

@@ -1,8 +1,9 @@
 #pragma once
 // The process-wide settings and shared state. Every subsystem reads these
 // directly; the settings dialog assigns them; DM.ini persists them.
-// The current character (CharaPath, Chara, CharaItem) is declared in
-// character/CharaRecord.h and reset here with the rest.
+// The current character's records (Chara, CharaItem) live with the
+// character code, which resets them together with these
+// (ResetSharedState); only its path is a setting.
 #include <QString>
 #include <QStringView>
 
@@ -27,6 +28,8 @@ extern std::int16_t Minimize; // minimised caption: 0 message, 1 vitality and en
 extern std::int32_t EntryLeft, EntryTop; // battle list window, twips
 extern std::int32_t ParamLeft, ParamTop; // parameter sheet, twips
 extern std::int16_t Idle; // kTrue while no battle and no open sheet runs
+extern QString CharaPath; // the current character file, "" for none; DM.ini's DefaultChara
+extern QString CharaPathBackup; // what Cancel in the open sheet restores
 
 // The shared service objects; ResetSettings gives both fresh state.
 clsFile& FileObj();
@@ -39,8 +42,7 @@ struct SavedPosition {
     bool operator==(const SavedPosition&) const = default;
 };
 
-// Every global above, the current character and the two service objects to
-// their start values. Start-up calls it once; tests call it between cases.
+// Every global above and the two service objects to their start values.
 void ResetSettings();
 
 // Whether DM.ini is there to be read (a file, not a folder).

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <sys/stat.h>
 
 namespace dm {
@@ -70,8 +71,8 @@ public:
     [[nodiscard]] Result FileCopy(const QString& strToPath);
     [[nodiscard]] Result Move(const QString& strToPath);
     [[nodiscard]] Result Rename(const QString& strToPath);
-    // A plain move within one file system; to another one it is refused with
-    // kFirstMoveMessage as the error.
+    // A plain move within one file system; to another one it is refused,
+    // told to the user and kept as the error: kFirstMoveMessage.
     [[nodiscard]] Result FirstMove(const QString& strToPath);
     // Opens the file with the desktop's program for it, or prints it (lp),
     // without waiting.
@@ -113,6 +114,12 @@ public:
 
     // The attribute bits of a probed file, for callers that test several.
     [[nodiscard]] std::uint16_t attributes(const Probe& p) const;
+
+    // How the file object tells the user something, with a title: the
+    // windows show a message box, the command-line tool prints the text.
+    // Until one is installed nothing is told.
+    using Notifier = std::function<void(const QString& text, const QString& title)>;
+    static void setNotifier(Notifier notifier);
 
 private:
     [[nodiscard]] bool GetAttrBit(std::uint16_t bit) const;

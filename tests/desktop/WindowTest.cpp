@@ -1,6 +1,6 @@
 #include "desktop/WindowTest.h"
 
-#include "desktop/Platform.h"
+#include "ui/Platform.h"
 
 int main(int argc, char** argv)
 {

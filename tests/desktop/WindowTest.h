@@ -1,6 +1,7 @@
 #pragma once
 // What the window tests share: an application on the offscreen platform, a
 // throwaway home and Trash per case, and the modal windows a case opens.
+#include "character/CharaRecord.h"
 #include "desktop/frmMaw.h"
 #include "services/Settings.h"
 #include "support/TestSupport.h"
@@ -71,12 +72,12 @@ private:
     QTimer m_boxTimer, m_stepTimer;
 };
 
-// Settings reset before and after. GLib reads HOME once per process, and
-// ctest runs every case in a process of its own.
+// Settings and the current character reset before and after. GLib reads
+// HOME once per process, and ctest runs every case in a process of its own.
 class WindowTest : public ::testing::Test {
 protected:
-    WindowTest() { ResetSettings(); }
-    ~WindowTest() override { ResetSettings(); }
+    WindowTest() { ResetSharedState(); }
+    ~WindowTest() override { ResetSharedState(); }
 
     TempHome home{TempHome::OwnTrash};
     Modals modals;

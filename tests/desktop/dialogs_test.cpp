@@ -1,13 +1,15 @@
 // The parameter sheet in its three modes, creation and opening through it,
-// the settings dialog's mapping of every option, and the About dialog.
+// the settings dialog's mapping of every option, the About dialog, and the
+// file object's message box.
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
-#include "desktop/Twips.h"
 #include "desktop/WindowTest.h"
+#include "desktop/frmVer.h"
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
-#include "desktop/frmVer.h"
+#include "services/clsFile.h"
+#include "ui/Twips.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>
@@ -64,7 +66,7 @@ TEST_P(SheetModes, ShowsAndOpensWhereTheLastWasClosed)
 {
     const ModeCase& c = GetParam();
     if (!c.character)
-        ResetSettings();
+        ResetSharedState();
     ParamMode = c.mode;
     frmParam sheet;
     sheet.Form_Load();
@@ -242,7 +244,7 @@ TEST_P(SettingsDialog, ShowsEveryOptionAndStoresItOnlyOnOk)
 {
     const GroupCase& c = GetParam();
     const auto value = [&c] { return c.setting != nullptr ? *c.setting : MsgWait; };
-    frmSet d(nullptr);
+    frmSet d;
     for (size_t i = 0; i < c.values.size(); ++i) {
         SCOPED_TRACE("option " + std::to_string(i));
         if (c.setting != nullptr)
@@ -278,17 +280,31 @@ TEST_F(DialogTest, InFrontOrNotAppliesAtOnceInPlace)
     maw.move(70, 90);
     const QRegion outline = maw.mask();
     for (const int option : {0, 1}) {
-        frmSet d(&maw);
-        d.Form_Load();
-        // Without a DM.ini the hero is not in front.
-        EXPECT_EQ(d.optTop->checkedId(), option == 0 ? 1 : 0);
-        d.optTop->button(option)->click();
-        d.cmdOK->click();
+        modals.then<frmSet>([option](frmSet& d) {
+            // Without a DM.ini the hero is not in front.
+            EXPECT_EQ(d.optTop->checkedId(), option == 0 ? 1 : 0);
+            d.optTop->button(option)->click();
+            d.cmdOK->click();
+        });
+        maw.menuWindow().mnuSetting_Click();
+        ASSERT_TRUE(modals.done());
         EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), option == 0);
         EXPECT_TRUE(maw.isVisible());
         EXPECT_EQ(maw.pos(), QPoint(70, 90));
         EXPECT_EQ(maw.mask(), outline);
     }
+}
+
+// The file object's one message box, for a file that is there only; /proc is a file system of its own.
+TEST_F(DialogTest, MoveToAnotherFileSystemIsRefusedInABox)
+{
+    clsFile f;
+    f.setFileName(home.file(QStringLiteral("a.txt")));
+    EXPECT_EQ(f.FirstMove(QStringLiteral("/proc/a.txt")), clsFile::Result::NothingThere);
+    test::writeFile(f.FileName(), "alpha");
+    EXPECT_EQ(f.FirstMove(QStringLiteral("/proc/a.txt")), clsFile::Result::Refused);
+    const ShownBox box{QString::fromUtf16(kFileClassTitle), QString::fromUtf16(kFirstMoveMessage)};
+    EXPECT_EQ(modals.boxes, QList<ShownBox>{box});
 }
 
 TEST_F(DialogTest, AboutShowsTheVersionAndHidesALine)

@@ -1,8 +1,8 @@
 // The hero's window: its outline and the DM.rgn cache, placement, z-order,
 // one copy at a time and crisp drawing.
 #include "desktop/RgnData.h"
-#include "desktop/Twips.h"
 #include "desktop/WindowTest.h"
+#include "ui/Twips.h"
 
 #include <QLockFile>
 #include <QMouseEvent>

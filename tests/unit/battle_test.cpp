@@ -76,7 +76,7 @@ class BattleTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetSettings();
+        ResetSharedState();
         MsgType = StyleRpg;
         LogPath.clear();
     }

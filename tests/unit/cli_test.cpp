@@ -80,6 +80,8 @@ TEST_F(Cli, InvocationsAnsweredOrRefused)
     const char* const refused = "dustmaw-cli: ";
     const struct { const char* line; int exit; const char* says; } rows[] = { // on stdout, or how stderr begins
         {"inspect $home/Hero.dmf", 0, "Next Level : 1179\n"}, {"verify $home/Bad.dmf", 1, "Bad.dmf: inval"},
+        // /proc is a file system of its own; the file object's message says so.
+        {"file firstmove $home/enemies/a.txt /proc/a.txt", 1, "移動元と移動先のﾄﾞﾗｲﾌﾞは同じである必用があります\n"},
         {"verify $home/Hero.dmf $home/Bad.dmf", 1, "Hero.dmf: valid\n"},
         {"info --json $home/gone", 1, "\"Size\":-1,"}, // a missing path gets every answer too
         {"settings --json", 0, "\"MsgWait\":1.3,\"AttSr\":0,\"DeadAfter\":0,\"FormTop\":-1,\"MsgType\":0,"},

@@ -1,6 +1,5 @@
 // The process-wide settings: defaults, conversion and validation of DM.ini, what is written back, hand edits, and
 // the home folder.
-#include "character/CharaRecord.h"
 #include "services/HomeFolder.h"
 #include "services/Settings.h"
 #include "support/TestSupport.h"

@@ -31,7 +31,8 @@ void PrepareApplication(int argc, char** argv);
 [[nodiscard]] QFont JapaneseFont(bool proportional, qreal points);
 
 // The application's name, icon and desktop entry; the program ends only by
-// its own Quit, never because its last window closed.
+// its own Quit, never because its last window closed. What the file object
+// tells the user appears in a message box.
 void SetUpApplication();
 
 // Runs `handler` from the event loop when the process is asked to end

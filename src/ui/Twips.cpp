@@ -1,4 +1,4 @@
-#include "desktop/Twips.h"
+#include "ui/Twips.h"
 
 #include "services/Numeric.h"
 

@@ -1,6 +1,7 @@
-#include "desktop/Platform.h"
+#include "ui/Platform.h"
 
 #include "services/Trash.h"
+#include "services/clsFile.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -90,6 +91,7 @@ void SetUpApplication()
     QApplication::setDesktopFileName(QStringLiteral("dustmaw"));
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Picture("dustmaw"))));
     QApplication::setQuitOnLastWindowClosed(false);
+    clsFile::setNotifier([](const QString& text, const QString& title) { MsgBox(nullptr, text, title); });
 }
 
 namespace {
