@@ -195,6 +195,10 @@ void frmMaw::ApplyFormTop()
             const bool wasVisible = isVisible();
             const QPoint at = pos();
             setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+            // Left to itself, Qt makes that window only as it maps it, after
+            // showEvent has put the taskbar states on the old one: make it now.
+            if (windowHandle() != nullptr)
+                windowHandle()->destroy();
             move(at);
             if (wasVisible)
                 show();
