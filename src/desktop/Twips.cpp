@@ -4,7 +4,9 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
+
 
 namespace dm {
 
@@ -19,6 +21,37 @@ double twipsPerPixel(qreal (QScreen::*dpi)() const)
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double d = screen != nullptr ? (screen->*dpi)() : 0.0;
     return d > 0.0 ? kTwipsPerInch / d : kFallbackTwipsPerPixel;
+}
+
+// The frame the window manager gives a window. Before it has shown the
+// window nobody knows it: a title bar and thin borders are assumed.
+QMargins frameOf(const QWidget& window)
+{
+    const QRect frame = window.frameGeometry();
+    const QRect inner = window.geometry();
+    if (frame != inner)
+        return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                frame.bottom() - inner.bottom()};
+    const QStyle* style = window.style();
+    const int border = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &window);
+    return {border, style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window) + border, border, border};
+}
+
+// Moves a window so that its frame's top-left corner comes to `at`.
+void moveFrameTo(QWidget& window, const QPoint& at)
+{
+    // Qt places a window not made yet by its frame; one made but never shown
+    // it places by its inside, knowing no frame.
+    const bool placedByInside
+        = window.testAttribute(Qt::WA_WState_Created) && window.frameGeometry() == window.geometry();
+    const QMargins frame = frameOf(window);
+    window.move(placedByInside ? at + QPoint(frame.left(), frame.top()) : at);
+}
+
+QScreen* screenOf(const QWidget* window)
+{
+    QScreen* screen = window != nullptr ? window->screen() : nullptr;
+    return screen != nullptr ? screen : QGuiApplication::primaryScreen();
 }
 
 } // namespace
@@ -58,6 +91,16 @@ bool KeepOnScreen(QWidget& window)
         return false;
     window.move(primary->availableGeometry().topLeft());
     return true;
+}
+
+void CentreOnOwnersScreen(QWidget& window)
+{
+    const QScreen* screen = screenOf(window.parentWidget());
+    if (screen == nullptr)
+        return;
+    QRect frame({}, window.size().grownBy(frameOf(window)));
+    frame.moveCenter(screen->availableGeometry().center());
+    moveFrameTo(window, frame.topLeft());
 }
 
 } // namespace dm

@@ -27,4 +27,8 @@ void StoreTwips(const QPoint& pixels, std::int32_t& left, std::int32_t& top);
 // True when it moved.
 bool KeepOnScreen(QWidget& window);
 
+// Centres a top-level window on the screen its owner (parent) stands on, the
+// primary one without an owner.
+void CentreOnOwnersScreen(QWidget& window);
+
 } // namespace dm

@@ -164,7 +164,7 @@ void frmEntry::UndoBattle()
             charaName = Chara.Name;
         }
     }
-    MsgBox(this, undoText(report, charaName));
+    MsgBox(m_owner, undoText(report, charaName));
 }
 
 void frmEntry::SetFullRowSelect(QTreeView& view, bool on)

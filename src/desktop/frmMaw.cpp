@@ -245,7 +245,7 @@ void frmMaw::Form_OLEDragDrop(const std::optional<QStringList>& paths)
 void frmMaw::Form_DblClick()
 {
     if (!CharaPath.isEmpty())
-        ShowCharaParam();
+        ShowCharaParam(this);
 }
 
 void frmMaw::Quit()

@@ -43,14 +43,15 @@ void frmVer::Popup(const QPoint& globalPos)
     m_menu->exec(globalPos);
 }
 
-void frmVer::mnuAddNew_Click() { NewChara(); }
-void frmVer::mnuOpen_Click() { OpenChara(); }
-void frmVer::mnuParam_Click() { ShowCharaParam(); }
+void frmVer::mnuAddNew_Click() { NewChara(&m_maw); }
+void frmVer::mnuOpen_Click() { OpenChara(&m_maw); }
+void frmVer::mnuParam_Click() { ShowCharaParam(&m_maw); }
 
 void frmVer::mnuSetting_Click()
 {
     frmSet dialog(&m_maw);
     dialog.Form_Load();
+    NeverMinimised(dialog);
     dialog.exec();
 }
 

@@ -59,10 +59,11 @@ bool usableCharaFile(const QString& path)
     return CheckCharaFile(path) && file.Enabled() && !file.ReadOnly();
 }
 
-void showSheet()
+void showSheet(QWidget* owner)
 {
-    frmParam sheet;
+    frmParam sheet(owner);
     sheet.Form_Load();
+    NeverMinimised(sheet);
     sheet.exec();
 }
 
@@ -179,23 +180,27 @@ void frmParam::done(int result)
     QDialog::done(result);
 }
 
-void ShowCharaParam()
+void ShowCharaParam(QWidget* owner)
 {
     ParamMode = 1;
-    showSheet();
+    showSheet(owner);
 }
 
-void NewChara()
+void NewChara(QWidget* owner)
 {
     ParamMode = 0;
-    showSheet();
+    showSheet(owner);
 }
 
-void OpenChara()
+void OpenChara(QWidget* owner)
 {
     ParamMode = 2;
-    const QString chosen
-        = QFileDialog::getOpenFileName(nullptr, QString(), HomeFolder(), QStringLiteral("DustmawFile(*.dmf)"));
+    QFileDialog dialog(owner, QString(), HomeFolder(), QStringLiteral("DustmawFile(*.dmf)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.adjustSize();
+    CentreOnOwnersScreen(dialog);
+    NeverMinimised(dialog);
+    const QString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     if (chosen.isEmpty())
         return;
     CharaPathBackup = CharaPath;
@@ -203,7 +208,7 @@ void OpenChara()
     // No drop and no New, Open or Quit while the sheet decides.
     Idle = kFalse;
     const auto idleAgain = qScopeGuard([] { Idle = kTrue; });
-    showSheet();
+    showSheet(owner);
 }
 
 } // namespace dm

@@ -48,10 +48,11 @@ protected:
     void done(int result) override;
 };
 
-// The menu's three ways to the sheet, each shown modally.
-void ShowCharaParam();
-void NewChara();
+// The menu's three ways to the sheet, each shown modally over `owner` (the
+// hero).
+void ShowCharaParam(QWidget* owner = nullptr);
+void NewChara(QWidget* owner = nullptr);
 // Asks for a character file first; nothing happens when that is cancelled.
-void OpenChara();
+void OpenChara(QWidget* owner = nullptr);
 
 } // namespace dm

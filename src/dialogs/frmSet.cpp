@@ -34,7 +34,7 @@ void select(QButtonGroup* g, int index)
 } // namespace
 
 frmSet::frmSet(frmMaw* main)
-    : QDialog(nullptr,
+    : QDialog(main,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                   | Qt::MSWindowsFixedSizeDialogHint),
       m_main(main)
@@ -42,6 +42,8 @@ frmSet::frmSet(frmMaw* main)
     setWindowTitle(QStringLiteral("Setting"));
     setFont(JapaneseFont(true, 9));
     setFixedSize(PixelsFromTwips(0, 0, 5355, 5745).size());
+    // On the hero's screen, not over the small hero at the screen's edge.
+    CentreOnOwnersScreen(*this);
 
     QWidget* last = nullptr;
     optBt = group("削除対象の決定方法", 135, 1635,
@@ -134,6 +136,7 @@ void frmSet::cmdOK_Click()
 void frmSet::Command1_Click()
 {
     frmVersion about(this);
+    NeverMinimised(about);
     about.exec();
 }
 

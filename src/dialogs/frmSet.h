@@ -14,7 +14,7 @@ class frmMaw;
 class frmSet final : public QDialog {
     Q_OBJECT
 public:
-    // The z-order chosen is applied to `main` at once.
+    // Opens over `main`; the z-order chosen is applied to it at once.
     explicit frmSet(frmMaw* main);
 
     // Selects each group's option from the current settings.

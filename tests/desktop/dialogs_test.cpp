@@ -228,26 +228,6 @@ INSTANTIATE_TEST_SUITE_P(Groups, SettingsDialog, ::testing::Values(
     GroupCase{"InFront", &frmSet::optTop, &FormTop, {-1, -2}}),
     CaseName());
 
-TEST_F(DialogTest, InFrontOrNotAppliesAtOnceInPlace)
-{
-    frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
-    maw.move(70, 90);
-    const QRegion outline = maw.mask();
-    for (const int option : {0, 1}) {
-        frmSet d(&maw);
-        d.Form_Load();
-        // Without a DM.ini the hero is not in front.
-        EXPECT_EQ(d.optTop->checkedId(), option == 0 ? 1 : 0);
-        d.optTop->button(option)->click();
-        d.cmdOK->click();
-        EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), option == 0);
-        EXPECT_TRUE(maw.isVisible());
-        EXPECT_EQ(maw.pos(), QPoint(70, 90));
-        EXPECT_EQ(maw.mask(), outline);
-    }
-}
-
 TEST_F(DialogTest, AboutShowsTheVersionAndHidesALine)
 {
     frmVersion about(nullptr);
