@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QWidget>
 
+#include <algorithm>
 
 namespace dm {
 
@@ -15,6 +16,8 @@ namespace {
 constexpr double kTwipsPerInch = 1440.0;
 // 96 DPI, for a process without a screen.
 constexpr double kFallbackTwipsPerPixel = 15.0;
+// Between the hero and a window placed beside it.
+constexpr int kBesideGap = 8;
 
 double twipsPerPixel(qreal (QScreen::*dpi)() const)
 {
@@ -91,6 +94,22 @@ bool KeepOnScreen(QWidget& window)
         return false;
     window.move(primary->availableGeometry().topLeft());
     return true;
+}
+
+void PlaceBeside(QWidget& window, const QWidget& anchor)
+{
+    const QScreen* screen = screenOf(&anchor);
+    if (screen == nullptr)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect by = anchor.frameGeometry();
+    const QSize size = window.size().grownBy(frameOf(window));
+    int x = by.right() + 1 + kBesideGap;
+    if (x + size.width() > area.right() + 1)
+        x = by.left() - kBesideGap - size.width();
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    const int y = std::clamp(by.top(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
+    moveFrameTo(window, {x, y});
 }
 
 void CentreOnOwnersScreen(QWidget& window)

@@ -126,8 +126,13 @@ void frmEntry::Form_Load()
     for (int c = 0; c < EntryModel::kColumns; ++c)
         m_list->header()->resizeSection(c, PixelsFromTwipsX(EntryModel::column(c).widthTwips));
     resize(PixelsFromTwipsX(kDesignWidthTwips), PixelsFromTwipsY(kDesignHeightTwips));
-    move(PixelsFromTwipsX(EntryLeft), PixelsFromTwipsY(EntryTop));
-    KeepOnScreen(*this);
+    if (EntryPlaced || m_owner == nullptr) {
+        move(PixelsFromTwipsX(EntryLeft), PixelsFromTwipsY(EntryTop));
+        KeepOnScreen(*this);
+    } else {
+        // Over the hero, the list would take the drops and clicks meant for it.
+        PlaceBeside(*this, *m_owner);
+    }
     setWindowTitle(caption());
     m_loaded = true;
 }
@@ -279,6 +284,7 @@ void frmEntry::Form_Resize()
         return;
     setWindowTitle(caption());
     StoreTwips(pos(), EntryLeft, EntryTop);
+    EntryPlaced = true;
 }
 
 void frmEntry::resizeEvent(QResizeEvent* event)

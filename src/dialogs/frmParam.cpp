@@ -106,8 +106,12 @@ frmParam::frmParam(QWidget* parent)
 
 void frmParam::Form_Load()
 {
-    move(PixelsFromTwipsX(ParamLeft), PixelsFromTwipsY(ParamTop));
-    KeepOnScreen(*this);
+    if (ParamPlaced || parentWidget() == nullptr) {
+        move(PixelsFromTwipsX(ParamLeft), PixelsFromTwipsY(ParamTop));
+        KeepOnScreen(*this);
+    } else {
+        PlaceBeside(*this, *parentWidget());
+    }
     const bool makeNew = ParamMode == 0;
     cmdExecute->setVisible(ParamMode != 1);
     cmdExecute->setText(makeNew ? QStringLiteral("Make") : QStringLiteral("Ok"));
@@ -177,6 +181,7 @@ void frmParam::reject() { cmdCancel_Click(); }
 void frmParam::done(int result)
 {
     StoreTwips(pos(), ParamLeft, ParamTop);
+    ParamPlaced = true;
     QDialog::done(result);
 }
 
