@@ -105,8 +105,10 @@ frmEntry::frmEntry(QWidget* owner)
     setCentralWidget(m_list);
 
     m_vitarity->setText(QStringLiteral("Vit："));
-    // Long messages must not widen the window.
+    // Long messages must not widen the window. The message takes all the
+    // width the vitality leaves, the size grip's too (the frame resizes).
     m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(m_vitarity);
     statusBar()->addWidget(m_message, 1);
 }
@@ -227,7 +229,12 @@ void frmEntry::ShowEntryWindow()
 }
 
 void frmEntry::SetVitarityText(const QString& text) { m_vitarity->setText(text); }
-void frmEntry::SetMessageText(const QString& text) { m_message->setText(text); }
+void frmEntry::SetMessageText(const QString& text)
+{
+    // The panel may be narrower than a long name makes the text.
+    m_message->setText(text);
+    m_message->setToolTip(text);
+}
 bool frmEntry::IsMinimized() const { return isMinimized(); }
 void frmEntry::SetCaption(const QString& text) { setWindowTitle(text); }
 void frmEntry::Beep() { dm::Beep(); }
