@@ -239,6 +239,20 @@ void NeverMinimised(QWidget& dialog)
                  true);
 }
 
+bool TranslucencyAvailable()
+{
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return true;
+    xcb_connection_t* c = x11Connection();
+    if (c == nullptr)
+        return false;
+    const xcb_get_selection_owner_cookie_t cookie = xcb_get_selection_owner(c, internAtom(c, "_NET_WM_CM_S0"));
+    xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(c, cookie, nullptr);
+    const bool composited = reply != nullptr && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return composited;
+}
+
 bool OpenTrash()
 {
     // GIO knows trash:/// where gvfs runs and says so with an error where it

@@ -51,6 +51,10 @@ void MsgBox(QWidget* parent, const QString& text, const QString& title = {},
 // than a close button.
 void NeverMinimised(QWidget& dialog);
 
+// Whether a top-level window's transparent pixels show what lies beneath:
+// always under Wayland, under X11 while a compositing manager runs.
+[[nodiscard]] bool TranslucencyAvailable();
+
 void Beep();
 
 // Asks the window manager to leave the window off the taskbar and the pager.

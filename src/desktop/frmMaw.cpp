@@ -49,6 +49,21 @@ std::optional<QByteArray> readRgnFile(const QString& path)
     return f.read(kRgnHeaderSize + qint64{16} * kMaxRgnRects);
 }
 
+// The picture with the colour of its top-left pixel made transparent.
+QImage withoutBackground(const QImage& picture)
+{
+    QImage out = picture.convertToFormat(QImage::Format_ARGB32);
+    const QRgb background = picture.pixel(0, 0);
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            if (line[x] == background)
+                line[x] = qRgba(0, 0, 0, 0);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : std::move(picture))
@@ -57,8 +72,14 @@ frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : 
     // the window switcher, yet stack and focus it like any other window.
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
     setWindowTitle(QString::fromUtf8(kAppTitle));
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
+    // Where transparent pixels show the desktop, the picture's background is
+    // painted transparent too: under Wayland the outline only limits input.
+    if (TranslucencyAvailable()) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
     setAcceptDrops(true);
 }
 
@@ -277,8 +298,10 @@ void frmMaw::drawHero(QPainter& p)
     // Scaled by whole pixels, nearest neighbour, and drawn 1:1 on the
     // device: at a ratio of 2 every picture pixel is a sharp 2×2 block.
     const int ratio = std::max(1, qRound(p.device()->devicePixelRatioF()));
-    if (m_scaled.isNull() || m_scaled.devicePixelRatio() != ratio) {
-        m_scaled = m_picture.scaled(m_picture.size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const bool clear = testAttribute(Qt::WA_TranslucentBackground);
+    if (m_scaled.isNull() || m_scaled.devicePixelRatio() != ratio || m_scaled.hasAlphaChannel() != clear) {
+        m_scaled = (clear ? withoutBackground(m_picture) : m_picture)
+                       .scaled(m_picture.size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         m_scaled.setDevicePixelRatio(ratio);
     }
     p.drawImage(QPoint(0, 0), m_scaled);

@@ -211,19 +211,25 @@ TEST_F(MawTest, StaleLockIsTakenOverButASecondInstanceRefusedWithoutWriting)
     EXPECT_TRUE(first.isVisible());
 }
 
-TEST_F(MawTest, CrispAtTwiceTheDensity)
+// Whole pixels at twice the density; the background clear where translucent.
+TEST_F(MawTest, CrispAtTwiceTheDensityAndClearWhereTranslucent)
 {
     frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
     const QImage& pic = maw.picture();
-    QImage out(pic.size() * 2, QImage::Format_RGB32);
-    out.setDevicePixelRatio(2.0);
-    QPainter p(&out);
-    maw.drawHero(p);
-    p.end();
-    for (int y = 0; y < out.height(); ++y) {
-        for (int x = 0; x < out.width(); ++x)
-            ASSERT_EQ(out.pixel(x, y), pic.pixel(x / 2, y / 2)) << x << "," << y;
+    for (const bool translucent : {false, true}) {
+        maw.setAttribute(Qt::WA_TranslucentBackground, translucent);
+        QImage out(pic.size() * 2, QImage::Format_ARGB32);
+        out.fill(Qt::transparent);
+        out.setDevicePixelRatio(2.0);
+        QPainter p(&out);
+        maw.drawHero(p);
+        p.end();
+        for (int y = 0; y < out.height(); ++y) {
+            for (int x = 0; x < out.width(); ++x) {
+                const QRgb in = pic.pixel(x / 2, y / 2);
+                ASSERT_EQ(out.pixel(x, y), translucent && in == pic.pixel(0, 0) ? QRgb{0} : in) << x << "," << y;
+            }
+        }
     }
 }
 
