@@ -105,8 +105,10 @@ frmEntry::frmEntry(QWidget* owner)
     setCentralWidget(m_list);
 
     m_vitarity->setText(QStringLiteral("Vit："));
-    // Long messages must not widen the window.
+    // Long messages must not widen the window. The message takes all the
+    // width the vitality leaves, the size grip's too (the frame resizes).
     m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(m_vitarity);
     statusBar()->addWidget(m_message, 1);
 }
@@ -126,8 +128,13 @@ void frmEntry::Form_Load()
     for (int c = 0; c < EntryModel::kColumns; ++c)
         m_list->header()->resizeSection(c, PixelsFromTwipsX(EntryModel::column(c).widthTwips));
     resize(PixelsFromTwipsX(kDesignWidthTwips), PixelsFromTwipsY(kDesignHeightTwips));
-    move(PixelsFromTwipsX(EntryLeft), PixelsFromTwipsY(EntryTop));
-    KeepOnScreen(*this);
+    if (EntryPlaced || m_owner == nullptr) {
+        move(PixelsFromTwipsX(EntryLeft), PixelsFromTwipsY(EntryTop));
+        KeepOnScreen(*this);
+    } else {
+        // Over the hero, the list would take the drops and clicks meant for it.
+        PlaceBeside(*this, *m_owner);
+    }
     setWindowTitle(caption());
     m_loaded = true;
 }
@@ -166,7 +173,7 @@ void frmEntry::UndoBattle()
     }
     if (!charaName.isEmpty())
         Q_EMIT currentCharaChanged();
-    MsgBox(this, undoText(report, charaName));
+    MsgBox(m_owner, undoText(report, charaName));
 }
 
 void frmEntry::SetFullRowSelect(QTreeView& view, bool on)
@@ -224,7 +231,12 @@ void frmEntry::ShowEntryWindow()
 }
 
 void frmEntry::SetVitarityText(const QString& text) { m_vitarity->setText(text); }
-void frmEntry::SetMessageText(const QString& text) { m_message->setText(text); }
+void frmEntry::SetMessageText(const QString& text)
+{
+    // The panel may be narrower than a long name makes the text.
+    m_message->setText(text);
+    m_message->setToolTip(text);
+}
 void frmEntry::ShowHeroPose(HeroPose pose) { Q_EMIT heroPoseChanged(pose); }
 bool frmEntry::IsMinimized() const { return isMinimized(); }
 void frmEntry::SetCaption(const QString& text) { setWindowTitle(text); }
@@ -282,6 +294,7 @@ void frmEntry::Form_Resize()
         return;
     setWindowTitle(caption());
     StoreTwips(pos(), EntryLeft, EntryTop);
+    EntryPlaced = true;
 }
 
 void frmEntry::resizeEvent(QResizeEvent* event)

@@ -21,7 +21,8 @@ class EntryModel;
 class frmEntry final : public QMainWindow, public BattleView {
     Q_OBJECT
 public:
-    // Message boxes of the battle open over `owner`.
+    // Opens beside `owner` (the hero) until it has a place; its message boxes
+    // open over it.
     explicit frmEntry(QWidget* owner = nullptr);
     ~frmEntry() override;
 

@@ -67,6 +67,21 @@ bool sameOutline(const QImage& standing, const QImage& frame)
     return true;
 }
 
+// The picture with the colour of its top-left pixel made transparent.
+QImage withoutBackground(const QImage& picture)
+{
+    QImage out = picture.convertToFormat(QImage::Format_ARGB32);
+    const QRgb background = picture.pixel(0, 0);
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            if (line[x] == background)
+                line[x] = qRgba(0, 0, 0, 0);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : picture)
@@ -80,8 +95,14 @@ frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : 
     // the window switcher, yet stack and focus it like any other window.
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
     setWindowTitle(QString::fromUtf8(kAppTitle));
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
+    // Where transparent pixels show the desktop, the picture's background is
+    // painted transparent too: under Wayland the outline only limits input.
+    if (TranslucencyAvailable()) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
     setAcceptDrops(true);
 }
 
@@ -241,6 +262,10 @@ void frmMaw::ApplyFormTop()
             const bool wasVisible = isVisible();
             const QPoint at = pos();
             setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+            // Left to itself, Qt makes that window only as it maps it, after
+            // showEvent has put the taskbar states on the old one: make it now.
+            if (windowHandle() != nullptr)
+                windowHandle()->destroy();
             move(at);
             if (wasVisible)
                 show();
@@ -296,7 +321,7 @@ void frmMaw::Form_OLEDragDrop(const std::optional<QStringList>& paths)
 void frmMaw::Form_DblClick()
 {
     if (!CharaPath.isEmpty())
-        ShowCharaParam();
+        ShowCharaParam(this);
 }
 
 void frmMaw::Quit()
@@ -332,9 +357,11 @@ void frmMaw::drawHero(QPainter& p)
     // device: at a ratio of 2 every picture pixel is a sharp 2×2 block.
     const int ratio = std::max(1, qRound(p.device()->devicePixelRatioF()));
     const auto i = static_cast<size_t>(m_pose);
+    const bool clear = testAttribute(Qt::WA_TranslucentBackground);
     QImage& scaled = m_scaled[i];
-    if (scaled.isNull() || scaled.devicePixelRatio() != ratio) {
-        scaled = m_frames[i].scaled(m_frames[i].size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    if (scaled.isNull() || scaled.devicePixelRatio() != ratio || scaled.hasAlphaChannel() != clear) {
+        scaled = (clear ? withoutBackground(m_frames[i]) : m_frames[i])
+                     .scaled(m_frames[i].size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         scaled.setDevicePixelRatio(ratio);
     }
     p.drawImage(QPoint(0, 0), scaled);

@@ -47,7 +47,7 @@ void frmVer::Popup(const QPoint& globalPos)
 void frmVer::mnuAddNew_Click()
 {
     const QString before = CharaPath;
-    NewChara();
+    NewChara(&m_maw);
     if (CharaPath != before)
         m_maw.CurrentCharaChanged();
 }
@@ -55,18 +55,19 @@ void frmVer::mnuAddNew_Click()
 void frmVer::mnuOpen_Click()
 {
     const QString before = CharaPath;
-    OpenChara();
+    OpenChara(&m_maw);
     if (CharaPath != before)
         m_maw.CurrentCharaChanged();
 }
 
-void frmVer::mnuParam_Click() { ShowCharaParam(); }
+void frmVer::mnuParam_Click() { ShowCharaParam(&m_maw); }
 
 void frmVer::mnuSetting_Click()
 {
-    frmSet dialog;
+    frmSet dialog(&m_maw);
     connect(&dialog, &frmSet::formTopChosen, &m_maw, &frmMaw::ApplyFormTop);
     dialog.Form_Load();
+    NeverMinimised(dialog);
     if (dialog.exec() == QDialog::Accepted)
         std::ignore = m_maw.SaveSettings();
 }

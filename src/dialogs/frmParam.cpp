@@ -61,10 +61,11 @@ bool usableCharaFile(const QString& path)
     return CheckCharaFile(path) && file.Enabled() && !file.ReadOnly();
 }
 
-void showSheet()
+void showSheet(QWidget* owner)
 {
-    frmParam sheet;
+    frmParam sheet(owner);
     sheet.Form_Load();
+    NeverMinimised(sheet);
     sheet.exec();
 }
 
@@ -107,8 +108,12 @@ frmParam::frmParam(QWidget* parent)
 
 void frmParam::Form_Load()
 {
-    move(PixelsFromTwipsX(ParamLeft), PixelsFromTwipsY(ParamTop));
-    KeepOnScreen(*this);
+    if (ParamPlaced || parentWidget() == nullptr) {
+        move(PixelsFromTwipsX(ParamLeft), PixelsFromTwipsY(ParamTop));
+        KeepOnScreen(*this);
+    } else {
+        PlaceBeside(*this, *parentWidget());
+    }
     const bool makeNew = ParamMode == 0;
     cmdExecute->setVisible(ParamMode != 1);
     cmdExecute->setText(makeNew ? QStringLiteral("Make") : QStringLiteral("Ok"));
@@ -178,26 +183,31 @@ void frmParam::reject() { cmdCancel_Click(); }
 void frmParam::done(int result)
 {
     StoreTwips(pos(), ParamLeft, ParamTop);
+    ParamPlaced = true;
     QDialog::done(result);
 }
 
-void ShowCharaParam()
+void ShowCharaParam(QWidget* owner)
 {
     ParamMode = 1;
-    showSheet();
+    showSheet(owner);
 }
 
-void NewChara()
+void NewChara(QWidget* owner)
 {
     ParamMode = 0;
-    showSheet();
+    showSheet(owner);
 }
 
-void OpenChara()
+void OpenChara(QWidget* owner)
 {
     ParamMode = 2;
-    const QString chosen
-        = QFileDialog::getOpenFileName(nullptr, QString(), HomeFolder(), QStringLiteral("DustmawFile(*.dmf)"));
+    QFileDialog dialog(owner, QString(), HomeFolder(), QStringLiteral("DustmawFile(*.dmf)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.adjustSize();
+    CentreOnOwnersScreen(dialog);
+    NeverMinimised(dialog);
+    const QString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     if (chosen.isEmpty())
         return;
     CharaPathBackup = CharaPath;
@@ -209,7 +219,7 @@ void OpenChara()
         g_openSheet = false;
         Idle = kTrue;
     });
-    showSheet();
+    showSheet(owner);
 }
 
 bool OpenSheetShowing() { return g_openSheet; }

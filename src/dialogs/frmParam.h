@@ -48,11 +48,12 @@ protected:
     void done(int result) override;
 };
 
-// The menu's three ways to the sheet, each shown modally.
-void ShowCharaParam();
-void NewChara();
+// The menu's three ways to the sheet, each shown modally over `owner` (the
+// hero).
+void ShowCharaParam(QWidget* owner = nullptr);
+void NewChara(QWidget* owner = nullptr);
 // Asks for a character file first; nothing happens when that is cancelled.
-void OpenChara();
+void OpenChara(QWidget* owner = nullptr);
 // The open sheet shows a file that is not yet current: CharaPathBackup
 // holds the current character meanwhile.
 [[nodiscard]] bool OpenSheetShowing();

@@ -32,14 +32,16 @@ void select(QButtonGroup* g, int index)
 
 } // namespace
 
-frmSet::frmSet()
-    : QDialog(nullptr,
+frmSet::frmSet(QWidget* owner)
+    : QDialog(owner,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                   | Qt::MSWindowsFixedSizeDialogHint)
 {
     setWindowTitle(QStringLiteral("Setting"));
     setFont(JapaneseFont(true, 9));
     setFixedSize(PixelsFromTwips(0, 0, 5355, 5745).size());
+    // On the hero's screen, not over the small hero at the screen's edge.
+    CentreOnOwnersScreen(*this);
 
     QWidget* last = nullptr;
     optBt = group("削除対象の決定方法", 135, 1635,
@@ -131,6 +133,7 @@ void frmSet::cmdOK_Click()
 void frmSet::Command1_Click()
 {
     frmVersion about(this);
+    NeverMinimised(about);
     about.exec();
 }
 

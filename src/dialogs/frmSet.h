@@ -13,7 +13,8 @@ namespace dm {
 class frmSet final : public QDialog {
     Q_OBJECT
 public:
-    frmSet();
+    // Opens over `owner` (the hero), centred on its screen.
+    explicit frmSet(QWidget* owner = nullptr);
 
     // Selects each group's option from the current settings.
     void Form_Load();

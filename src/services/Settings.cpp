@@ -28,6 +28,8 @@ std::int32_t EntryLeft = 0;
 std::int32_t EntryTop = 0;
 std::int32_t ParamLeft = 0;
 std::int32_t ParamTop = 0;
+bool EntryPlaced = false;
+bool ParamPlaced = false;
 std::int16_t Idle = kTrue;
 QString CharaPath;
 QString CharaPathBackup;
@@ -172,6 +174,8 @@ void ResetSettings()
     EntryTop = 0;
     ParamLeft = 0;
     ParamTop = 0;
+    EntryPlaced = false;
+    ParamPlaced = false;
     FileObj() = clsFile();
     IniObj() = clsIniFile();
 }
@@ -192,6 +196,8 @@ SavedPosition ReadSettings()
     ini.setpFileName(IniPath());
     const QString zero = QStringLiteral("0");
     const auto text = [&ini](const char* name, const QString& def) { return ini.mGetString(key(name), def); };
+    // A window's position is there only with both keys, each with a value.
+    const auto placed = [&text] { return !text("Left", QString()).isEmpty() && !text("Top", QString()).isEmpty(); };
 
     ini.setpSection(QStringLiteral("Setting"));
     const std::optional<float> msgWait = toSingle(text("MsgWait", QStringLiteral("10")));
@@ -207,9 +213,11 @@ SavedPosition ReadSettings()
     ini.setpSection(QStringLiteral("Entry"));
     const auto entryLeft = toWhole<std::int32_t>(text("Left", zero));
     const auto entryTop = toWhole<std::int32_t>(text("Top", zero));
+    const bool entryPlaced = placed();
     ini.setpSection(QStringLiteral("Param"));
     const auto paramLeft = toWhole<std::int32_t>(text("Left", zero));
     const auto paramTop = toWhole<std::int32_t>(text("Top", zero));
+    const bool paramPlaced = placed();
 
     MsgWait = 1.0F;
     if (msgWait) {
@@ -230,6 +238,8 @@ SavedPosition ReadSettings()
     EntryTop = entryTop.value_or(0);
     ParamLeft = paramLeft.value_or(0);
     ParamTop = paramTop.value_or(0);
+    EntryPlaced = entryPlaced;
+    ParamPlaced = paramPlaced;
     saved.Left = left.value_or(0);
     saved.Top = top.value_or(0);
     return saved;
@@ -255,12 +265,17 @@ bool WriteSettings(float left, float top)
     put("DefaultChara", CharaPath);
     // "Log" is never written: a value the user put in by hand stays.
     put("Minimize", QString::number(Minimize));
-    ini.setpSection(QStringLiteral("Entry"));
-    put("Left", QString::number(EntryLeft));
-    put("Top", QString::number(EntryTop));
-    ini.setpSection(QStringLiteral("Param"));
-    put("Left", QString::number(ParamLeft));
-    put("Top", QString::number(ParamTop));
+    // A window that never had a place keeps none: it opens beside the hero.
+    if (EntryPlaced) {
+        ini.setpSection(QStringLiteral("Entry"));
+        put("Left", QString::number(EntryLeft));
+        put("Top", QString::number(EntryTop));
+    }
+    if (ParamPlaced) {
+        ini.setpSection(QStringLiteral("Param"));
+        put("Left", QString::number(ParamLeft));
+        put("Top", QString::number(ParamTop));
+    }
     return ok;
 }
 

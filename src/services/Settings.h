@@ -27,6 +27,9 @@ extern std::int16_t Log; // 1 writes a battle log; set by hand in DM.ini only
 extern std::int16_t Minimize; // minimised caption: 0 message, 1 vitality and enemies left
 extern std::int32_t EntryLeft, EntryTop; // battle list window, twips
 extern std::int32_t ParamLeft, ParamTop; // parameter sheet, twips
+// Whether those positions hold a place: read from DM.ini, or taken by the
+// window since. A window without one opens beside the hero.
+extern bool EntryPlaced, ParamPlaced;
 extern std::int16_t Idle; // kTrue while no battle and no open sheet runs
 extern QString CharaPath; // the current character file, "" for none; DM.ini's DefaultChara
 extern QString CharaPathBackup; // what Cancel in the open sheet restores
@@ -53,7 +56,8 @@ void ResetSettings();
 // position. Never fails: what cannot be used takes its default.
 [[nodiscard]] SavedPosition ReadSettings();
 
-// Writes every setting but Log to DM.ini, creating the file when missing;
+// Writes every setting but Log to DM.ini, creating the file when missing (a
+// window's position only once it has one);
 // left and top are the main window's position in twips. False when any
 // write failed (the file then keeps what it had before that write).
 [[nodiscard]] bool WriteSettings(float left, float top);

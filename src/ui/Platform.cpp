@@ -2,6 +2,7 @@
 
 #include "services/Trash.h"
 #include "services/clsFile.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <QWidget>
@@ -126,15 +128,40 @@ void OnTerminationRequest(QObject* context, std::function<void()> handler)
         ::sigaction(signo, &sa, nullptr);
 }
 
+namespace {
+
+// A message box knows its size only as it is shown: centred then, before it
+// is on the screen.
+class CentredBox final : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        CentreOnOwnersScreen(*this);
+    }
+};
+
+} // namespace
+
 void MsgBox(QWidget* parent, const QString& text, const QString& title, QMessageBox::Icon icon)
 {
-    QMessageBox box(icon, title.isEmpty() ? QString::fromUtf8(kAppTitle) : title, text, QMessageBox::Ok, parent);
+    CentredBox box(icon, title.isEmpty() ? QString::fromUtf8(kAppTitle) : title, text, QMessageBox::Ok, parent);
+    NeverMinimised(box);
     box.exec();
 }
 
 void Beep() { QApplication::beep(); }
 
 namespace {
+
+xcb_connection_t* x11Connection()
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->connection() : nullptr;
+}
 
 xcb_atom_t internAtom(xcb_connection_t* c, const char* name)
 {
@@ -147,39 +174,85 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name)
     return atom;
 }
 
+// A property's bytes; empty when the window has none of that type.
+QByteArray propertyOf(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
+{
+    const xcb_get_property_cookie_t cookie = xcb_get_property(c, 0, window, name, type, 0, 1024);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
+    if (reply == nullptr)
+        return {};
+    QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+    std::free(reply);
+    return value;
+}
+
+// Adds atoms to a window's list property, before or after what it holds
+// (what Qt or anyone else put there stays).
+void addAtoms(xcb_connection_t* c, xcb_window_t window, const char* name, std::initializer_list<const char*> added,
+              bool inFront)
+{
+    const xcb_atom_t property = internAtom(c, name);
+    if (property == XCB_ATOM_NONE)
+        return;
+    const QByteArray held = propertyOf(c, window, property, XCB_ATOM_ATOM);
+    std::vector<xcb_atom_t> atoms(static_cast<size_t>(held.size()) / sizeof(xcb_atom_t));
+    if (!atoms.empty())
+        std::memcpy(atoms.data(), held.constData(), atoms.size() * sizeof(xcb_atom_t));
+    for (const char* a : added) {
+        const xcb_atom_t atom = internAtom(c, a);
+        if (atom != XCB_ATOM_NONE && std::find(atoms.begin(), atoms.end(), atom) == atoms.end())
+            atoms.insert(inFront ? atoms.begin() : atoms.end(), atom);
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, XCB_ATOM_ATOM, 32,
+                        static_cast<uint32_t>(atoms.size()), atoms.data());
+    xcb_flush(c);
+}
+
+// The program's windows live on the display's first screen.
+xcb_window_t rootWindow(xcb_connection_t* c) { return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root; }
+
+bool managedByOpenbox(xcb_connection_t* c)
+{
+    const QByteArray check = propertyOf(c, rootWindow(c), internAtom(c, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+    xcb_window_t wm = XCB_WINDOW_NONE;
+    if (check.size() != sizeof wm)
+        return false;
+    std::memcpy(&wm, check.constData(), sizeof wm);
+    return propertyOf(c, wm, internAtom(c, "_NET_WM_NAME"), internAtom(c, "UTF8_STRING")) == "Openbox";
+}
+
 } // namespace
 
 void SkipTaskbar(QWidget& window)
 {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* c = x11 != nullptr ? x11->connection() : nullptr;
-    if (c == nullptr)
-        return;
-    const auto id = static_cast<xcb_window_t>(window.winId());
-    const xcb_atom_t state = internAtom(c, "_NET_WM_STATE");
-    const xcb_atom_t wanted[]
-        = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
-    if (state == XCB_ATOM_NONE)
-        return;
+    if (xcb_connection_t* c = x11Connection())
+        addAtoms(c, static_cast<xcb_window_t>(window.winId()), "_NET_WM_STATE",
+                 {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}, false);
+}
 
-    // Keep what is there already; Qt merges its own states in the same way
-    // when it maps the window.
-    std::vector<xcb_atom_t> atoms;
-    const xcb_get_property_cookie_t cookie = xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024);
-    if (xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr)) {
-        if (reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
-            const auto* v = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
-            atoms.assign(v, v + xcb_get_property_value_length(reply) / 4);
-        }
-        std::free(reply);
-    }
-    for (const xcb_atom_t a : wanted) {
-        if (a != XCB_ATOM_NONE && std::find(atoms.begin(), atoms.end(), a) == atoms.end())
-            atoms.push_back(a);
-    }
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<uint32_t>(atoms.size()),
-                        atoms.data());
-    xcb_flush(c);
+void NeverMinimised(QWidget& dialog)
+{
+    // Openbox reads the Motif hints only for moving and resizing; by type it
+    // takes minimising and maximising from toolbars alone. The dialog's own
+    // types stay behind for whoever reads further.
+    xcb_connection_t* c = x11Connection();
+    if (c != nullptr && managedByOpenbox(c))
+        addAtoms(c, static_cast<xcb_window_t>(dialog.winId()), "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_TOOLBAR"},
+                 true);
+}
+
+bool TranslucencyAvailable()
+{
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return true;
+    xcb_connection_t* c = x11Connection();
+    if (c == nullptr)
+        return false;
+    const xcb_get_selection_owner_cookie_t cookie = xcb_get_selection_owner(c, internAtom(c, "_NET_WM_CM_S0"));
+    xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(c, cookie, nullptr);
+    const bool composited = reply != nullptr && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return composited;
 }
 
 bool OpenTrash()

@@ -40,9 +40,21 @@ void SetUpApplication();
 void OnTerminationRequest(QObject* context, std::function<void()> handler);
 
 // A modal message box with an OK button; without a title it carries the
-// program's.
+// program's. It belongs to `parent`, centred on the screen `parent` is on.
 void MsgBox(QWidget* parent, const QString& text, const QString& title = {},
             QMessageBox::Icon icon = QMessageBox::NoIcon);
+
+// For a dialog about to be shown, transient for the hero or one of its
+// windows. Openbox shows minimise and maximise buttons on dialogs whatever
+// their Motif hints say, and minimising a transient minimises its whole
+// family: the hero too, which has no taskbar entry to come back from. Under
+// Openbox the dialog gets a window type it neither minimises nor gives more
+// than a close button.
+void NeverMinimised(QWidget& dialog);
+
+// Whether a top-level window's transparent pixels show what lies beneath:
+// always under Wayland, under X11 while a compositing manager runs.
+[[nodiscard]] bool TranslucencyAvailable();
 
 void Beep();
 

@@ -27,4 +27,12 @@ void StoreTwips(const QPoint& pixels, std::int32_t& left, std::int32_t& top);
 // True when it moved.
 bool KeepOnScreen(QWidget& window);
 
+// Places a top-level window not shown yet beside `anchor`: to its right, or to
+// its left when there is no room, wholly on the screen `anchor` stands on.
+void PlaceBeside(QWidget& window, const QWidget& anchor);
+
+// Centres a top-level window on the screen its owner (parent) stands on, the
+// primary one without an owner.
+void CentreOnOwnersScreen(QWidget& window);
+
 } // namespace dm

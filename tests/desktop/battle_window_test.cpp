@@ -1,13 +1,17 @@
 // Drops on the hero: the drops that start nothing, a real battle through the
 // battle list window, and undoing it from the list's context menu.
+#include "battle/Messages.h"
 #include "character/CharaLock.h"
 #include "desktop/EntryModel.h"
+#include "ui/Twips.h"
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
 
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
@@ -308,6 +312,24 @@ TEST_F(DropTest, ABusyHeroFightsNothing)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 30000));
     EXPECT_FALSE(QFile::exists(a));
     EXPECT_EQ(modals.boxes, QList<ShownBox>{busy});
+}
+
+// At the first size the message panel, what the vitality leaves, holds every
+// business-like and role-playing message of Hero and memo; the tip holds any.
+TEST_F(DropTest, TheStatusBarShowsMessagesWhole)
+{
+    frmEntry entry;
+    entry.ShowEntryWindow();
+    QApplication::processEvents();
+    const QList<QLabel*> panels = entry.statusBar()->findChildren<QLabel*>();
+    ASSERT_TRUE(panels.size() == 2 && panels[0]->width() == PixelsFromTwipsX(2540));
+    const MessageArgs args{QStringLiteral("Hero"), QStringLiteral("Hero"), QStringLiteral("memo"), 12, 120, 1};
+    for (int e = 0; e <= 2 * static_cast<int>(BattleEvent::EnemyBeaten) + 1; ++e) {
+        const QString text = MessageText(static_cast<std::int16_t>(e % 2), static_cast<BattleEvent>(e / 2), args);
+        entry.SetMessageText(text);
+        EXPECT_TRUE(panels[1]->fontMetrics().horizontalAdvance(text) <= panels[1]->contentsRect().width()
+                    && panels[1]->toolTip() == text) << text.toStdString();
+    }
 }
 
 } // namespace

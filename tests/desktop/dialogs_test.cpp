@@ -273,28 +273,6 @@ INSTANTIATE_TEST_SUITE_P(Groups, SettingsDialog, ::testing::Values(
     GroupCase{"InFront", &frmSet::optTop, &FormTop, {-1, -2}}),
     CaseName());
 
-TEST_F(DialogTest, InFrontOrNotAppliesAtOnceInPlace)
-{
-    frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
-    maw.move(70, 90);
-    const QRegion outline = maw.mask();
-    for (const int option : {0, 1}) {
-        modals.then<frmSet>([option](frmSet& d) {
-            // Without a DM.ini the hero is not in front.
-            EXPECT_EQ(d.optTop->checkedId(), option == 0 ? 1 : 0);
-            d.optTop->button(option)->click();
-            d.cmdOK->click();
-        });
-        maw.menuWindow().mnuSetting_Click();
-        ASSERT_TRUE(modals.done());
-        EXPECT_EQ(maw.windowFlags().testFlag(Qt::WindowStaysOnTopHint), option == 0);
-        EXPECT_TRUE(maw.isVisible());
-        EXPECT_EQ(maw.pos(), QPoint(70, 90));
-        EXPECT_EQ(maw.mask(), outline);
-    }
-}
-
 // The file object's one message box, for a file that is there only; /proc is a file system of its own.
 TEST_F(DialogTest, MoveToAnotherFileSystemIsRefusedInABox)
 {

@@ -1,12 +1,15 @@
 // The hero's window: its outline and the DM.rgn cache, placement, z-order,
-// one copy at a time and crisp drawing.
+// one copy at a time, crisp drawing, and the windows that open beside it.
 #include "desktop/RgnData.h"
 #include "desktop/WindowTest.h"
+#include "desktop/frmEntry.h"
+#include "dialogs/frmParam.h"
 #include "ui/Twips.h"
 
 #include <QLockFile>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QtEndian>
 
 #include <sys/wait.h>
@@ -208,19 +211,46 @@ TEST_F(MawTest, StaleLockIsTakenOverButASecondInstanceRefusedWithoutWriting)
     EXPECT_TRUE(first.isVisible());
 }
 
-TEST_F(MawTest, CrispAtTwiceTheDensity)
+// Whole pixels at twice the density; the background clear where translucent.
+TEST_F(MawTest, CrispAtTwiceTheDensityAndClearWhereTranslucent)
 {
     frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
     const QImage& pic = maw.picture();
-    QImage out(pic.size() * 2, QImage::Format_RGB32);
-    out.setDevicePixelRatio(2.0);
-    QPainter p(&out);
-    maw.drawHero(p);
-    p.end();
-    for (int y = 0; y < out.height(); ++y) {
-        for (int x = 0; x < out.width(); ++x)
-            ASSERT_EQ(out.pixel(x, y), pic.pixel(x / 2, y / 2)) << x << "," << y;
+    for (const bool translucent : {false, true}) {
+        maw.setAttribute(Qt::WA_TranslucentBackground, translucent);
+        QImage out(pic.size() * 2, QImage::Format_ARGB32);
+        out.fill(Qt::transparent);
+        out.setDevicePixelRatio(2.0);
+        QPainter p(&out);
+        maw.drawHero(p);
+        p.end();
+        for (int y = 0; y < out.height(); ++y) {
+            for (int x = 0; x < out.width(); ++x) {
+                const QRgb in = pic.pixel(x / 2, y / 2);
+                ASSERT_EQ(out.pixel(x, y), translucent && in == pic.pixel(0, 0) ? QRgb{0} : in) << x << "," << y;
+            }
+        }
+    }
+}
+
+// A window without a place in DM.ini opens beside the hero, on the side with
+// room, wholly on the hero's screen; a stored place, 0 included, is kept.
+TEST_F(MawTest, WindowsWithoutAPlaceOpenBesideTheHero)
+{
+    const struct { const char* ini; bool heroAtRight, sheet, kept; } rows[] = {{"[Setting]\n", false, false, false},
+        {"[Param]\nLeft=\nTop=15\n", true, true, false}, {"[Entry]\nLeft=0\nTop=0\n", true, false, true}};
+    for (const auto& row : rows) {
+        test::writeFile(ini, row.ini);
+        frmMaw maw;
+        ASSERT_TRUE(maw.Form_Load());
+        const QRect area = maw.screen()->availableGeometry();
+        maw.move(row.heroAtRight ? area.right() - 60 : area.left(), area.bottom() - 60);
+        frmParam sheet(&maw);
+        if (row.sheet)
+            sheet.Form_Load();
+        const QRect placed = (row.sheet ? static_cast<QWidget&>(sheet) : maw.entry()).frameGeometry();
+        const int apart = row.heroAtRight ? maw.x() - placed.right() : placed.left() - maw.frameGeometry().right();
+        EXPECT_TRUE(row.kept ? placed.topLeft().isNull() : area.contains(placed) && apart > 0 && apart < 20) << row.ini;
     }
 }
 

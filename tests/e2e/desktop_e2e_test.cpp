@@ -1,5 +1,5 @@
-// The real program on a real X server, driven as a user drives it: only what
-// the offscreen window tests cannot see.
+// The real program on a real X server with a window manager (Openbox), driven
+// as a user drives it: only what the offscreen window tests cannot see.
 #include "desktop/RgnData.h"
 #include "support/TestSupport.h"
 #include "support/XServer.h"
@@ -21,11 +21,13 @@ class DesktopE2E : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(x.ok()) << "Xvfb must be installed (scripts/setup.sh) and start";
+        ASSERT_TRUE(x.ok()) << "Xvfb and openbox must be installed (scripts/setup.sh) and start";
         ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty());
         env.insert(QStringLiteral("DISPLAY"), x.display());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        start(windowManager, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        ASSERT_TRUE(waitFor([&] { return !x.property(x.root(), x.atom("_NET_SUPPORTING_WM_CHECK")).isEmpty(); }));
     }
 
     void start(QProcess& p, const QString& program, const QStringList& args = {})
@@ -51,6 +53,7 @@ protected:
     }
 
     test::XServer x;
+    QProcess windowManager;
     // The program's home, HOME and XDG_DATA_HOME (so its Trash), inherited.
     test::TempHome home{test::TempHome::OwnTrash};
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -58,35 +61,71 @@ protected:
     QImage picture{QStringLiteral(":/pictures/hero.xpm")};
     // An opaque pixel of the hero at its first-run place.
     QPoint grip = CanonicalRects(OutlineRuns(picture)).front().topLeft();
+
+    [[nodiscard]] bool has(xcb_window_t w, const char* property, const char* value) const
+    {
+        const xcb_atom_t a = x.atom(value);
+        return x.property(w, x.atom(property)).contains(QByteArray(reinterpret_cast<const char*>(&a), sizeof a));
+    }
 };
 
 TEST_F(DesktopE2E, ShapedOffTheTaskbarAloneAndQuitsFromItsMenu)
 {
     QProcess first;
     start(first, QStringLiteral(DUSTMAW_EXE));
-    const std::optional<xcb_window_t> hero = window(QStringLiteral("Dustmaw"));
-    ASSERT_TRUE(hero);
-    EXPECT_EQ(CanonicalRects(x.shape(*hero)), CanonicalRects(OutlineRuns(picture)));
-    const xcb_atom_t skip = x.atom("_NET_WM_STATE_SKIP_TASKBAR");
-    EXPECT_TRUE(x.property(*hero, x.atom("_NET_WM_STATE")).contains(QByteArray(reinterpret_cast<const char*>(&skip),
-                                                                                sizeof skip)));
+    const std::optional<xcb_window_t> moved = window(QStringLiteral("Dustmaw"));
+    ASSERT_TRUE(moved);
+    ASSERT_EQ(xdotool(QStringLiteral("windowmove %1 100 120").arg(*moved)), 0);
+    grip += QPoint(100, 120);
 
     // A second copy says so, ends, and leaves the first alone.
     QProcess second;
     start(second, QStringLiteral(DUSTMAW_EXE));
     const std::optional<xcb_window_t> box = window(QStringLiteral("起動エラー"));
     ASSERT_TRUE(box);
+    EXPECT_LE((x.geometry(*box).center() - QPoint(400, 300)).manhattanLength(), 20); // its frame as well
     EXPECT_EQ(xdotool(QStringLiteral("windowfocus %1 key Return").arg(*box)), 0);
     ASSERT_TRUE(second.waitForFinished(15000));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_EQ(first.state(), QProcess::Running);
+
+    // In front, then not: each change makes the hero a new native window, to be
+    // kept in place, shaped, a utility off the taskbar and pager. The dialog is
+    // the hero's, centred, never minimised (Openbox would take the hero along).
+    for (int change = 0; change < 3; ++change) {
+        std::optional<xcb_window_t> hero;
+        ASSERT_TRUE(waitFor([&] {
+            return (hero = x.window(QStringLiteral("Dustmaw")))
+                && has(*hero, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE") == (change == 1);
+        }));
+        EXPECT_TRUE(has(*hero, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_UTILITY")
+                    && has(*hero, "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR")
+                    && has(*hero, "_NET_WM_STATE", "_NET_WM_STATE_SKIP_PAGER")
+                    && x.geometry(*hero).topLeft() == QPoint(100, 120)
+                    && CanonicalRects(x.shape(*hero)) == CanonicalRects(OutlineRuns(picture)));
+        if (change == 2)
+            break;
+        ASSERT_EQ(xdotool(QStringLiteral("mousemove %1 %2 click 3 sleep 0.5 key Up Up Return").arg(grip.x()).arg(grip.y())),
+                  0);
+        const std::optional<xcb_window_t> dialog = window(QStringLiteral("Setting"));
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(x.property(*dialog, XCB_ATOM_WM_TRANSIENT_FOR), QByteArray(reinterpret_cast<const char*>(&*hero), 4));
+        const QRect d = x.geometry(*dialog);
+        EXPECT_LE((d.center() - QPoint(400, 300)).manhattanLength(), 20);
+        EXPECT_FALSE(has(*dialog, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_MINIMIZE")
+                     || has(*dialog, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_MAXIMIZE_VERT"));
+        // "する", then "しない", and OK (Xvfb has 96 DPI).
+        ASSERT_EQ(xdotool(QStringLiteral("mousemove %1 %2 click 1 mousemove %3 %4 click 1")
+                              .arg(d.x() + (change == 0 ? 28 : 183)).arg(d.y() + 321).arg(d.x() + 194).arg(d.y() + 360)),
+                  0);
+    }
 
     // Right-click the figure; the last item of the menu is Quit.
     EXPECT_EQ(xdotool(QStringLiteral("mousemove %1 %2 click 3").arg(grip.x()).arg(grip.y())), 0);
     std::optional<QRect> menu;
     ASSERT_TRUE(waitFor([&] {
         for (const xcb_window_t w : x.viewable()) {
-            if (w != *hero && x.geometry(w).height() > 60)
+            if (x.geometry(w).height() > 60)
                 menu = x.geometry(w);
         }
         return menu.has_value();
@@ -95,7 +134,7 @@ TEST_F(DesktopE2E, ShapedOffTheTaskbarAloneAndQuitsFromItsMenu)
     ASSERT_TRUE(first.waitForFinished(15000));
     EXPECT_TRUE(first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0);
     const QByteArray written = test::readFile(ini);
-    EXPECT_TRUE(written.startsWith("[Setting]\nMsgWait=10\n") && written.contains("\nLeft=0\nTop=0\n"))
+    EXPECT_TRUE(written.startsWith("[Setting]\nMsgWait=10\n") && written.contains("\nLeft=1500\nTop=1800\n"))
         << written.toStdString();
 }
 

@@ -81,7 +81,12 @@ std::vector<xcb_window_t> XServer::viewable() const
 
 std::optional<xcb_window_t> XServer::window(const QString& title) const
 {
-    for (const xcb_window_t w : viewable()) {
+    // A window manager puts each window it manages into a frame of its own.
+    std::vector<xcb_window_t> windows = viewable();
+    const QByteArray managed = property(m_root, atom("_NET_CLIENT_LIST"));
+    windows.insert(windows.end(), reinterpret_cast<const xcb_window_t*>(managed.constData()),
+                   reinterpret_cast<const xcb_window_t*>(managed.constData() + managed.size()));
+    for (const xcb_window_t w : windows) {
         if (QString::fromUtf8(property(w, atom("_NET_WM_NAME"))) == title)
             return w;
     }
@@ -91,7 +96,9 @@ std::optional<xcb_window_t> XServer::window(const QString& title) const
 QRect XServer::geometry(xcb_window_t w) const
 {
     auto g = reply(xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, w), nullptr));
-    return g ? QRect(g->x, g->y, g->width, g->height) : QRect();
+    // On the screen, whatever frame holds the window.
+    auto at = reply(xcb_translate_coordinates_reply(m_conn, xcb_translate_coordinates(m_conn, w, m_root, 0, 0), nullptr));
+    return g && at ? QRect(at->dst_x, at->dst_y, g->width, g->height) : QRect();
 }
 
 std::vector<QRect> XServer::shape(xcb_window_t w) const

@@ -27,12 +27,13 @@ public:
     // False when Xvfb is missing or did not start.
     [[nodiscard]] bool ok() const { return m_root != 0; }
     [[nodiscard]] const QString& display() const { return m_display; }
+    [[nodiscard]] xcb_window_t root() const { return m_root; }
 
     [[nodiscard]] xcb_atom_t atom(const char* name) const;
     [[nodiscard]] QByteArray property(xcb_window_t w, xcb_atom_t prop) const;
     // The mapped top-level windows, bottom to top.
     [[nodiscard]] std::vector<xcb_window_t> viewable() const;
-    // A mapped top-level window whose _NET_WM_NAME is `title`.
+    // A mapped top-level or managed window whose _NET_WM_NAME is `title`.
     [[nodiscard]] std::optional<xcb_window_t> window(const QString& title) const;
     [[nodiscard]] QRect geometry(xcb_window_t w) const;
     // The window's bounding shape as the server holds it.

@@ -111,8 +111,7 @@ TEST_F(SettingsTest, HandEditsSurviveRunsAndFailedWrites)
     test::writeFile(ini, "; mine\r\n[Setting]\r\nMsgWait=16\r\nLog=1\r\nMine=keep\r\n\r\n[Other]\r\nx=1\r\n");
     const QByteArray expected = "; mine\r\n[Setting]\r\nMsgWait=16\r\nLog=1\r\nMine=keep\r\n"
                                 "AttSr=0\r\nDeadAfter=0\r\nFormTop=-2\r\nMsgType=0\r\nLeft=12.5\r\nTop=-15\r\n"
-                                "DefaultChara=\r\nMinimize=0\r\n\r\n[Other]\r\nx=1\r\n"
-                                "[Entry]\r\nLeft=0\r\nTop=0\r\n[Param]\r\nLeft=0\r\nTop=0\r\n";
+                                "DefaultChara=\r\nMinimize=0\r\n\r\n[Other]\r\nx=1\r\n"; // no window placed yet
     for (int run = 0; run < 2; ++run) {
         startUp();
         EXPECT_EQ(Log, 1);
