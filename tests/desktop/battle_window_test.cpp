@@ -3,9 +3,9 @@
 #include "battle/Messages.h"
 #include "character/CharaLock.h"
 #include "desktop/EntryModel.h"
-#include "ui/Twips.h"
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
+#include "ui/Twips.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
