@@ -84,7 +84,7 @@ QImage withoutBackground(const QImage& picture)
 
 } // namespace
 
-frmMaw::frmMaw(QImage picture) : m_picture(picture.isNull() ? Picture("hero") : picture)
+frmMaw::frmMaw(const QImage& picture) : m_picture(picture.isNull() ? Picture("hero") : picture)
 {
     static_assert(std::size(kFrameNames) == kPoses);
     for (size_t i = 0; i < kPoses; ++i) {

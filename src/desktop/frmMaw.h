@@ -27,7 +27,7 @@ class frmMaw final : public QWidget {
 public:
     // The shipped hero and its frames unless another picture is given; that
     // one then serves for every pose.
-    explicit frmMaw(QImage picture = {});
+    explicit frmMaw(const QImage& picture = {});
     ~frmMaw() override;
 
     // Start-up, up to the hero standing at its place. False when the program
