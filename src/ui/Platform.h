@@ -21,8 +21,9 @@ inline constexpr const char* kAppTitle = "Dustmaw";
 // scale factors (so the pixel art stays crisp).
 void PrepareApplication(int argc, char** argv);
 
-// One of the program's pictures ("hero", "dustmaw", "dead"). Read as XPM
-// outright: guessing the format would load every image plugin first.
+// One of the program's pictures ("hero" and its frames such as
+// "hero-swing", "dustmaw", "dead"). Read as XPM outright: guessing the
+// format would load every image plugin first.
 [[nodiscard]] QImage Picture(const char* name);
 
 // The Japanese system fonts the windows were designed with, or what
