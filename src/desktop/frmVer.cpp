@@ -44,18 +44,13 @@ void frmVer::Popup(const QPoint& globalPos)
     m_menu->exec(globalPos);
 }
 
-void frmVer::mnuAddNew_Click()
-{
-    const QString before = CharaPath;
-    NewChara(&m_maw);
-    if (CharaPath != before)
-        m_maw.CurrentCharaChanged();
-}
+void frmVer::mnuAddNew_Click() { changeChara(NewChara); }
+void frmVer::mnuOpen_Click() { changeChara(OpenChara); }
 
-void frmVer::mnuOpen_Click()
+void frmVer::changeChara(void (*sheet)(QWidget* owner))
 {
     const QString before = CharaPath;
-    OpenChara(&m_maw);
+    sheet(&m_maw);
     if (CharaPath != before)
         m_maw.CurrentCharaChanged();
 }

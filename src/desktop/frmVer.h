@@ -8,6 +8,7 @@
 
 class QAction;
 class QMenu;
+class QWidget;
 
 namespace dm {
 
@@ -40,6 +41,10 @@ public Q_SLOTS:
     void mnuQuit_Click();
 
 private:
+    // Runs a sheet that may make another character current, and tells the
+    // hero when it did.
+    void changeChara(void (*sheet)(QWidget* owner));
+
     frmMaw& m_maw;
     std::unique_ptr<QMenu> m_menu;
 };

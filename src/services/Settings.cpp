@@ -196,8 +196,6 @@ SavedPosition ReadSettings()
     ini.setpFileName(IniPath());
     const QString zero = QStringLiteral("0");
     const auto text = [&ini](const char* name, const QString& def) { return ini.mGetString(key(name), def); };
-    // A window's position is there only with both keys, each with a value.
-    const auto placed = [&text] { return !text("Left", QString()).isEmpty() && !text("Top", QString()).isEmpty(); };
 
     ini.setpSection(QStringLiteral("Setting"));
     const std::optional<float> msgWait = toSingle(text("MsgWait", QStringLiteral("10")));
@@ -210,14 +208,18 @@ SavedPosition ReadSettings()
     const QString defaultChara = text("DefaultChara", QString());
     const auto log = toWhole<std::int16_t>(text("Log", zero));
     const auto minimize = toWhole<std::int16_t>(text("Minimize", zero));
+    // Read without a default: an empty text is 0 as the default "0" is, and
+    // a window has a place only when both keys hold a value.
     ini.setpSection(QStringLiteral("Entry"));
-    const auto entryLeft = toWhole<std::int32_t>(text("Left", zero));
-    const auto entryTop = toWhole<std::int32_t>(text("Top", zero));
-    const bool entryPlaced = placed();
+    const QString entryLeftText = text("Left", QString());
+    const QString entryTopText = text("Top", QString());
+    const auto entryLeft = toWhole<std::int32_t>(entryLeftText);
+    const auto entryTop = toWhole<std::int32_t>(entryTopText);
     ini.setpSection(QStringLiteral("Param"));
-    const auto paramLeft = toWhole<std::int32_t>(text("Left", zero));
-    const auto paramTop = toWhole<std::int32_t>(text("Top", zero));
-    const bool paramPlaced = placed();
+    const QString paramLeftText = text("Left", QString());
+    const QString paramTopText = text("Top", QString());
+    const auto paramLeft = toWhole<std::int32_t>(paramLeftText);
+    const auto paramTop = toWhole<std::int32_t>(paramTopText);
 
     MsgWait = 1.0F;
     if (msgWait) {
@@ -238,8 +240,8 @@ SavedPosition ReadSettings()
     EntryTop = entryTop.value_or(0);
     ParamLeft = paramLeft.value_or(0);
     ParamTop = paramTop.value_or(0);
-    EntryPlaced = entryPlaced;
-    ParamPlaced = paramPlaced;
+    EntryPlaced = !entryLeftText.isEmpty() && !entryTopText.isEmpty();
+    ParamPlaced = !paramLeftText.isEmpty() && !paramTopText.isEmpty();
     saved.Left = left.value_or(0);
     saved.Top = top.value_or(0);
     return saved;
