@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-test}"
-files=$(git ls-files 'src/*.cpp')
+files=$(git ls-files 'src/*.cpp' 'packaging/*.cpp')
 # shellcheck disable=SC2086
 run-clang-tidy -quiet -j "$(nproc)" -p "$build" $files >"$build/tidy.log" 2>&1 || {
   sed "s/\x1b\[[0-9;]*m//g" "$build/tidy.log" | grep -E "(warning|error):" | sort -u >&2
