@@ -6,7 +6,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev libglib2.0-dev zlib1g-dev libxcb1-dev libxcb-shape0-dev
   libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev
-  xvfb xauth xdotool openbox imagemagick fonts-ipafont-gothic
+  xvfb xauth xdotool openbox imagemagick fonts-ipafont-gothic desktop-file-utils
 )
 
 missing=()
