@@ -37,5 +37,6 @@ int runInfo(const QStringList& args);
 int runFile(const QStringList& args);
 int runHistory(const QStringList& args);
 int runRestore(const QStringList& args);
+int runAutostart(const QStringList& args);
 
 } // namespace dm::cli

@@ -187,6 +187,19 @@ const Command kCommands[] = {
      "Exit status: 0 when every file the battle sent to the Trash is back (or\n"
      "would be), 1 otherwise (each reason on its own line).",
      dm::cli::runRestore},
+    {"autostart", "start the desktop program at login, or not",
+     "Usage: dustmaw-cli autostart on|off|status\n"
+     "Switches the desktop's autostart entry for Dustmaw\n"
+     "($XDG_CONFIG_HOME/autostart/dustmaw.desktop, ~/.config by default):\n"
+     "  on      write the entry, starting the dustmaw program beside this\n"
+     "          dustmaw-cli (by name when installed, by its path otherwise)\n"
+     "  off     remove the entry\n"
+     "  status  say whether it is on and which program it starts; warn when\n"
+     "          that program no longer exists\n"
+     "An entry saying Hidden=true counts as off. The check box at the foot\n"
+     "of the settings dialog switches the same entry.\n"
+     "Exit status: 0 when done, 1 on an error.",
+     dm::cli::runAutostart},
 };
 
 void printHelp()

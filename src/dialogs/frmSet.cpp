@@ -1,12 +1,15 @@
 #include "dialogs/frmSet.h"
 
 #include "dialogs/frmVersion.h"
+#include "services/Autostart.h"
 #include "services/Numeric.h"
 #include "services/Settings.h"
 #include "ui/Platform.h"
 #include "ui/Twips.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -39,7 +42,7 @@ frmSet::frmSet(QWidget* owner)
 {
     setWindowTitle(QStringLiteral("Setting"));
     setFont(JapaneseFont(true, 9));
-    setFixedSize(PixelsFromTwips(0, 0, 5355, 5745).size());
+    setFixedSize(PixelsFromTwips(0, 0, 5355, 6135).size());
     // On the hero's screen, not over the small hero at the screen's edge.
     CentreOnOwnersScreen(*this);
 
@@ -71,6 +74,9 @@ frmSet::frmSet(QWidget* owner)
     setTabOrder(last, cmdOK);
     setTabOrder(cmdOK, cmdCancel);
     setTabOrder(cmdCancel, Command1);
+    chkAutostart = new QCheckBox(QStringLiteral("ログイン時に起動する"), this);
+    chkAutostart->setGeometry(PixelsFromTwips(195, 5715, kFrameWidth, 270));
+    setTabOrder(Command1, chkAutostart);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmSet::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -116,6 +122,7 @@ void frmSet::Form_Load()
         select(optTop, 0);
     select(optMsgType, MsgType);
     select(optMini, Minimize);
+    chkAutostart->setChecked(AutostartEnabled());
 }
 
 void frmSet::cmdOK_Click()
@@ -126,6 +133,14 @@ void frmSet::cmdOK_Click()
     FormTop = roundToInt<std::int16_t>(valueOf(kTopValues, optTop->checkedId()));
     MsgType = static_cast<std::int16_t>(optMsgType->checkedId());
     Minimize = static_cast<std::int16_t>(optMini->checkedId());
+    // Only a change is written: an entry the user edited stays as it is.
+    const bool autostart = chkAutostart->isChecked();
+    if (autostart != AutostartEnabled()) {
+        const AutostartResult r
+            = autostart ? EnableAutostart(QCoreApplication::applicationFilePath()) : DisableAutostart();
+        if (!r.ok)
+            MsgBox(this, QStringLiteral("ログイン時の起動を設定できません\n") + r.error, {}, QMessageBox::Warning);
+    }
     Q_EMIT formTopChosen();
     accept();
 }

@@ -8,10 +8,12 @@
 #include "dialogs/frmParam.h"
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
+#include "services/Autostart.h"
 #include "services/clsFile.h"
 #include "ui/Twips.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
@@ -272,6 +274,38 @@ INSTANTIATE_TEST_SUITE_P(Groups, SettingsDialog, ::testing::Values(
     GroupCase{"BeatenFiles", &frmSet::optDead, &DeadAfter, {0, 1}},
     GroupCase{"InFront", &frmSet::optTop, &FormTop, {-1, -2}}),
     CaseName());
+
+// The check box shows the autostart entry and only OK switches it; a refusal
+// is told and the other settings are taken all the same. The box stands
+// below every other control, inside the dialog.
+TEST_F(DialogTest, AutostartBoxSwitchesTheEntryOnOk)
+{
+    frmSet d;
+    for (const bool wasOn : {false, true}) {
+        d.Form_Load();
+        EXPECT_EQ(d.chkAutostart->isChecked(), wasOn);
+        d.chkAutostart->click();
+        d.cmdCancel->click();
+        EXPECT_EQ(AutostartEnabled(), wasOn);
+        d.Form_Load();
+        d.chkAutostart->click();
+        d.cmdOK->click();
+        EXPECT_EQ(AutostartEnabled(), !wasOn);
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(AutostartPath()).path());
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    d.Form_Load();
+    d.chkAutostart->click();
+    d.optMsgType->button(2)->click();
+    d.cmdOK->click();
+    ::chmod(folder.constData(), 0755);
+    EXPECT_TRUE(!AutostartEnabled() && MsgType == 2 && d.result() == QDialog::Accepted);
+    ASSERT_EQ(modals.boxes.size(), 1);
+    EXPECT_TRUE(modals.boxes[0].text.startsWith(QStringLiteral("ログイン時の起動を設定できません\n")));
+    for (const QWidget* w : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(w == d.chkAutostart || w->geometry().bottom() < d.chkAutostart->y()) << w->metaObject()->className();
+    EXPECT_TRUE(d.rect().contains(d.chkAutostart->geometry()));
+}
 
 // The file object's one message box, for a file that is there only; /proc is a file system of its own.
 TEST_F(DialogTest, MoveToAnotherFileSystemIsRefusedInABox)

@@ -50,6 +50,7 @@ TempHome::TempHome(Trash trash) : m_own("DUSTMAW_HOME", QFile::encodeName(m_dir.
     if (trash == OwnTrash) {
         m_userHome.emplace("HOME", QFile::encodeName(m_dir.path()));
         m_data.emplace("XDG_DATA_HOME", QFile::encodeName(file(QStringLiteral("xdg"))));
+        m_config.emplace("XDG_CONFIG_HOME", QFile::encodeName(file(QStringLiteral("config"))));
     }
 }
 

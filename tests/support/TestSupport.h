@@ -73,9 +73,9 @@ private:
     bool m_had;
 };
 
-// A temporary folder that DUSTMAW_HOME points at while alive. With OwnTrash
-// HOME and XDG_DATA_HOME point into it too, so the Trash is the test's own;
-// GLib reads them once per process, and ctest runs each case in its own.
+// A temporary folder that DUSTMAW_HOME points at while alive. With OwnTrash,
+// HOME and the XDG data and config homes too: the Trash and autostart are the
+// test's own. GLib reads them once per process; ctest runs each case in its own.
 class TempHome {
 public:
     enum Trash { SharedTrash, OwnTrash };
@@ -90,7 +90,7 @@ public:
 private:
     QTemporaryDir m_dir;
     ScopedEnv m_own;
-    std::optional<ScopedEnv> m_userHome, m_data;
+    std::optional<ScopedEnv> m_userHome, m_data, m_config;
 };
 
 // Write `contents` (or `size` bytes) to path, failing the test on error.

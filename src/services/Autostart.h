@@ -1,0 +1,36 @@
+#pragma once
+// Starting the program at login: the user's entry in the desktop's autostart
+// folder, which every XDG session manager reads.
+#include <QString>
+
+namespace dm {
+
+// $XDG_CONFIG_HOME/autostart/dustmaw.desktop; ~/.config stands in for
+// XDG_CONFIG_HOME when it is unset or relative.
+[[nodiscard]] QString AutostartPath();
+
+// On while the entry exists and does not say Hidden=true.
+[[nodiscard]] bool AutostartEnabled();
+
+// The program the entry starts, looked up on PATH when named without a
+// folder (as is, when not found there); empty without an entry or Exec.
+[[nodiscard]] QString AutostartProgram();
+
+// `program` as the first word of an Exec value: quoted where the desktop
+// entry format reserves a character, then escaped as a string value.
+[[nodiscard]] QString QuoteExecProgram(const QString& program);
+
+struct [[nodiscard]] AutostartResult {
+    bool ok = false;
+    QString error; // why not, when not ok
+};
+
+// Writes an entry that starts `program` (by its bare name when it is the
+// installed one), aside and renamed into place, so a crash leaves either no
+// entry or a whole one. Creates the autostart folder when missing; refuses
+// a program that is not an executable file.
+AutostartResult EnableAutostart(const QString& program);
+// Removes the entry; done at once when there is none.
+AutostartResult DisableAutostart();
+
+} // namespace dm
