@@ -26,6 +26,8 @@ dustmaw-cli fight --s|--seed --style
 dustmaw-cli restore --|--dry-run --help --to
 dustmaw-cli file m|move
 dustmaw-cli file move re|readme.txt report.log
+dustmaw-cli autostart o|off on
+dustmaw-cli autostart |off on status
 dustmaw-cli inspect rep|report.log
 CASES
 exit $failed

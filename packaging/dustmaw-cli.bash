@@ -16,8 +16,8 @@ _dustmaw_cli()
     fi
     if ((COMP_CWORD == 2)); then
         # Operations: "a|b|c" in the usage line, or a list of "  name ..." lines.
-        words="$(head -n1 <<<"$help" | grep -o '[a-z]*|[a-z|]*' | tr '|' ' ')
-$(awk '/^  [a-z]/ {print $1}' <<<"$help")"
+        words=$( (head -n1 <<<"$help" | grep -o '[a-z]*|[a-z|]*' | tr '|' '\n'
+            awk '/^  [a-z]/ {print $1}' <<<"$help") | sort -u)
         if [[ -n ${words//[[:space:]]/} ]]; then
             mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
             return

@@ -53,16 +53,35 @@ Entry readEntry()
     return e;
 }
 
+// A desktop entry's string value: its own escapes.
+QString stringValue(const QString& text)
+{
+    QString value;
+    for (const QChar c : text) {
+        if (c == u'\\')
+            value += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            value += QStringLiteral("\\n");
+        else if (c == u'\t')
+            value += QStringLiteral("\\t");
+        else if (c == u'\r')
+            value += QStringLiteral("\\r");
+        else
+            value += c;
+    }
+    return value;
+}
+
 // The installed program is started by name, as its menu entry does; any
 // other copy (a build tree's) by its own path.
-QString execFor(const QString& program)
+QString programFor(const QString& program)
 {
     const QFileInfo info(program);
     const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     const QString bindir = QFileInfo(QStringLiteral(DUSTMAW_BINDIR)).canonicalFilePath();
     if (!folder.isEmpty() && folder == bindir)
         return info.fileName();
-    return QuoteExecProgram(info.absoluteFilePath());
+    return info.absoluteFilePath();
 }
 
 AutostartResult failed(const QString& error) { return {false, error}; }
@@ -112,20 +131,7 @@ QString QuoteExecProgram(const QString& program)
         word = quoted + QLatin1Char('"');
     }
     // The Exec value is a string: its own escapes come on top.
-    QString value;
-    for (const QChar c : word) {
-        if (c == u'\\')
-            value += QStringLiteral("\\\\");
-        else if (c == u'\n')
-            value += QStringLiteral("\\n");
-        else if (c == u'\t')
-            value += QStringLiteral("\\t");
-        else if (c == u'\r')
-            value += QStringLiteral("\\r");
-        else
-            value += c;
-    }
-    return value;
+    return stringValue(word);
 }
 
 AutostartResult EnableAutostart(const QString& program)
@@ -141,11 +147,12 @@ AutostartResult EnableAutostart(const QString& program)
                                          "Type=Application\n"
                                          "Name=Dustmaw\n"
                                          "Comment=A tiny hero on the desktop who fights the files you drop on it\n"
-                                         "Exec=%1\n"
+                                         "TryExec=%1\n"
+                                         "Exec=%2\n"
                                          "Icon=dustmaw\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(execFor(program));
+                              .arg(stringValue(programFor(program)), QuoteExecProgram(programFor(program)));
     QString error;
     if (!writeFileAtomically(path, entry.toUtf8(), &error))
         return failed(error);

@@ -26,7 +26,8 @@ struct [[nodiscard]] AutostartResult {
 };
 
 // Writes an entry that starts `program` (by its bare name when it is the
-// installed one), aside and renamed into place, so a crash leaves either no
+// installed one) and that sessions skip once it is gone (TryExec, so an entry
+// left by a removed package does nothing), aside and renamed into place, so a crash leaves either no
 // entry or a whole one. Creates the autostart folder when missing; refuses
 // a program that is not an executable file.
 AutostartResult EnableAutostart(const QString& program);

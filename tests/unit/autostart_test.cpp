@@ -70,6 +70,8 @@ TEST(Autostart, CliSwitchesTheEntry)
         EXPECT_EQ(r.err.contains("warning"), s.says.contains(u"/gone"));
         EXPECT_EQ(QFileInfo::exists(entry), s.there);
         EXPECT_TRUE(s.says != on || validate.isEmpty() || runProgram(validate, {entry}).exitCode == 0);
+        // Sessions skip an entry whose program is gone, e.g. after the package is removed.
+        EXPECT_TRUE(s.says != on || readFile(entry).contains("\nTryExec=" + QFile::encodeName(gui) + '\n'));
         EXPECT_TRUE((QByteArray(s.command) != "status" && !s.says.contains(u"already")) || readFile(entry) == before);
     }
 }
