@@ -12,7 +12,7 @@ mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 deb=${1:-}
 if [ -z "$deb" ]; then
-  deb=$(bash scripts/package.sh | tail -n 1)
+  deb=$(bash scripts/package.sh | tee /dev/stderr | tail -n 1)
 fi
 deb=$(realpath "$deb")
 command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends debootstrap
@@ -55,7 +55,7 @@ check() { # check DESCRIPTION COMMAND...
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 as_player() { in_root setpriv --reuid=player --regid=player --init-groups env HOME=/home/player DISPLAY=:7 "$@"; }
 # Waits up to 20 s for `xwininfo -root -tree` to match PATTERN COUNT times.
-windows() { in_root xwininfo -display :7 -root -tree 2>/dev/null | grep -c -- "$1" || true; }
+windows() { in_root xwininfo -display :7 -root -tree 2>/dev/null | grep -cE -- "$1" || true; }
 wait_windows() {
   for _ in $(seq 100); do [ "$(windows "$1")" -eq "$2" ] && return 0; sleep 0.2; done
   return 1
@@ -89,7 +89,8 @@ in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-r
 in_root useradd -m player
 in_root Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 sleep 2
-hero='("dustmaw"'
+# The hero's own window: the program's class and the figure's size.
+hero='\("dustmaw" .* 54x50\+'
 exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/dustmaw.desktop")
 as_player sh -c "$exec_line" >/dev/null 2>&1 &
 check "the desktop entry's Exec ($exec_line) shows the hero" wait_windows "$hero" 1
