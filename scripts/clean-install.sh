@@ -12,7 +12,10 @@ mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 deb=${1:-}
 if [ -z "$deb" ]; then
-  deb=$(bash scripts/package.sh | tee /dev/stderr | tail -n 1)
+  built=$(mktemp)
+  bash scripts/package.sh | tee "$built" >&2
+  deb=$(tail -n 1 "$built")
+  rm -f "$built"
 fi
 deb=$(realpath "$deb")
 command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends debootstrap
