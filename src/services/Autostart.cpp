@@ -1,6 +1,7 @@
 #include "services/Autostart.h"
 
 #include "services/AtomicFile.h"
+#include "services/GLibPtr.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,21 +13,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <unistd.h>
 
 namespace dm {
 namespace {
-
-struct KeyFileFree {
-    void operator()(GKeyFile* k) const { g_key_file_free(k); }
-};
-struct GFree {
-    void operator()(char* p) const { g_free(p); }
-};
-struct StrvFree {
-    void operator()(char** v) const { g_strfreev(v); }
-};
 
 constexpr const char* kGroup = "Desktop Entry";
 
@@ -43,11 +33,11 @@ Entry readEntry()
     e.exists = QFileInfo(path).isFile();
     if (!e.exists)
         return e;
-    const std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
+    const GLibPtr<GKeyFile, g_key_file_free> file(g_key_file_new());
     if (!g_key_file_load_from_file(file.get(), QFile::encodeName(path).constData(), G_KEY_FILE_NONE, nullptr))
         return e;
     e.hidden = g_key_file_get_boolean(file.get(), kGroup, "Hidden", nullptr) != FALSE;
-    const std::unique_ptr<char, GFree> exec(g_key_file_get_string(file.get(), kGroup, "Exec", nullptr));
+    const GLibPtr<char, g_free> exec(g_key_file_get_string(file.get(), kGroup, "Exec", nullptr));
     if (exec)
         e.exec = QString::fromUtf8(exec.get());
     return e;
@@ -108,7 +98,7 @@ QString AutostartProgram()
     char** words = nullptr;
     if (e.exec.isEmpty() || !g_shell_parse_argv(e.exec.toUtf8().constData(), nullptr, &words, nullptr))
         return {};
-    const std::unique_ptr<char*, StrvFree> argv(words);
+    const GLibPtr<char*, g_strfreev> argv(words);
     QString program = QString::fromUtf8(argv.get()[0]).replace(QStringLiteral("%%"), QStringLiteral("%"));
     if (program.contains(QLatin1Char('/')))
         return program;

@@ -1,5 +1,7 @@
 #include "services/Trash.h"
 
+#include "services/GLibPtr.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -19,13 +21,6 @@
 
 namespace dm {
 namespace {
-
-struct GFree {
-    void operator()(char* p) const { g_free(p); }
-};
-struct MountFree {
-    void operator()(GUnixMountEntry* m) const { g_unix_mount_free(m); }
-};
 
 void setError(QString* error, const QString& text)
 {
@@ -123,7 +118,7 @@ int makeSubfolders(const QByteArray& trashDir)
 // a trash) and read-only ones alone.
 bool mountTakesTrash(const QByteArray& topdir)
 {
-    const std::unique_ptr<GUnixMountEntry, MountFree> mount(g_unix_mount_at(topdir.constData(), nullptr));
+    const GLibPtr<GUnixMountEntry, g_unix_mount_free> mount(g_unix_mount_at(topdir.constData(), nullptr));
     return mount && !g_unix_mount_is_system_internal(mount.get()) && !g_unix_mount_is_readonly(mount.get());
 }
 
@@ -231,7 +226,7 @@ int reserveAndWrite(const QByteArray& path, const QByteArray& text)
 
 QByteArray trashInfo(const QByteArray& original)
 {
-    const std::unique_ptr<char, GFree> escaped(g_uri_escape_string(original.constData(), "/", FALSE));
+    const GLibPtr<char, g_free> escaped(g_uri_escape_string(original.constData(), "/", FALSE));
     const std::time_t now = std::time(nullptr);
     struct tm local {};
     std::array<char, 32> date{};

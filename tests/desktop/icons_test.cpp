@@ -1,6 +1,7 @@
 // The installed icons: every hicolor size, the pixel art in whole-pixel
 // blocks of its own colours, centred on a transparent square.
 #include <QImage>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ TEST_P(IconTest, IsThePixelArtInWholeBlocksCentred)
     ASSERT_EQ(icon.size(), QSize(size, size));
 
     const QImage art(QStringLiteral(DUSTMAW_ART));
-    QList<QRgb> palette;
+    QSet<QRgb> palette;
     for (int y = 0; y < art.height(); ++y) {
         for (int x = 0; x < art.width(); ++x)
             palette << art.pixel(x, y);
