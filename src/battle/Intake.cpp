@@ -66,6 +66,7 @@ Roster Battle::BuildRoster(const QStringList& paths)
     // A path dropped twice is one file and one enemy.
     QSet<QString> seen;
     seen.reserve(paths.size());
+    clsFile::Folders folders;
     for (const QString& path : paths) {
         if (static_cast<qsizetype>(roster.size()) > kMaxEnemies)
             break;
@@ -73,10 +74,11 @@ Roster Battle::BuildRoster(const QStringList& paths)
         if (path == CharaPath)
             continue;
         // One probe answers Directory, Hidden, ReadOnly and System.
-        const clsFile::Probe probe = file.probe();
+        const clsFile::Probe probe = file.probe(clsFile::Look::WithAttributes);
         if (probe.isDirectory() || isOwnFile(probe))
             continue;
-        if ((file.attributes(probe) & (clsFile::AttrHidden | clsFile::AttrReadOnly | clsFile::AttrSystem)) != 0)
+        if ((file.attributes(probe, &folders) & (clsFile::AttrHidden | clsFile::AttrReadOnly | clsFile::AttrSystem))
+            != 0)
             continue;
         if (seen.contains(path))
             continue;

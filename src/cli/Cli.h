@@ -25,6 +25,8 @@ int usageError(const QString& message);
 
 // The path as an absolute one, the way a drop delivers it.
 [[nodiscard]] QString absolutePath(const QString& arg);
+// The same for many at once, each folder resolved once.
+[[nodiscard]] QStringList absolutePaths(const QStringList& args);
 // Why a file cannot be read as a combatant, in a few words.
 [[nodiscard]] QString refusalReason(const QString& path);
 

@@ -220,10 +220,7 @@ int runFight(const QStringList& args)
         err(QStringLiteral("dustmaw-cli: %1: %2").arg(*chara, refusalReason(CharaPath)));
         return ExitFailure;
     }
-    QStringList absolute;
-    absolute.reserve(paths.size());
-    for (const QString& p : paths)
-        absolute << absolutePath(p);
+    const QStringList absolute = absolutePaths(paths);
 
     const QString charaName = Chara.Name;
     const QString charaPath = CharaPath;

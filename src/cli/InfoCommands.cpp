@@ -80,9 +80,10 @@ int runInfo(const QStringList& args)
         return usageError(QStringLiteral("info: no file given"));
 
     int status = ExitOk;
+    const QStringList absolute = absolutePaths(paths);
     for (qsizetype i = 0; i < paths.size(); ++i) {
         clsFile file;
-        file.setFileName(absolutePath(paths[i]));
+        file.setFileName(absolute[i]);
         if (!somethingAt(file.FileName()))
             status = ExitFailure;
         if (json) {

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cerrno>
 #include <climits>
@@ -36,7 +37,11 @@ int usageError(const QString& message)
     return ExitUsage;
 }
 
-QString absolutePath(const QString& arg)
+namespace {
+
+// As absolutePath; `folders` keeps what the kernel said of each folder, so
+// the many files of one folder ask it once.
+QString resolve(const QString& arg, QHash<QString, QString>* folders)
 {
     QString path = arg;
     if (!path.startsWith(QLatin1Char('/'))) {
@@ -51,14 +56,36 @@ QString absolutePath(const QString& arg)
     const QString last = path.mid(slash + 1);
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
         return path;
+    const QString folder = slash == 0 ? QStringLiteral("/") : path.left(slash);
+    if (const auto known = folders->constFind(folder); known != folders->constEnd())
+        return known->isEmpty() ? path : *known + last;
     char resolved[PATH_MAX];
-    const QByteArray folder = QFile::encodeName(slash == 0 ? QStringLiteral("/") : path.left(slash));
-    if (::realpath(folder.constData(), resolved) == nullptr)
-        return path;
-    QString base = QFile::decodeName(resolved);
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return base + last;
+    QString base;
+    if (::realpath(QFile::encodeName(folder).constData(), resolved) != nullptr) {
+        base = QFile::decodeName(resolved);
+        if (!base.endsWith(QLatin1Char('/')))
+            base += QLatin1Char('/');
+    }
+    folders->insert(folder, base);
+    return base.isEmpty() ? path : base + last;
+}
+
+} // namespace
+
+QString absolutePath(const QString& arg)
+{
+    QHash<QString, QString> folders;
+    return resolve(arg, &folders);
+}
+
+QStringList absolutePaths(const QStringList& args)
+{
+    QHash<QString, QString> folders;
+    QStringList paths;
+    paths.reserve(args.size());
+    for (const QString& arg : args)
+        paths << resolve(arg, &folders);
+    return paths;
 }
 
 QString refusalReason(const QString& path)

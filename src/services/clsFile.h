@@ -2,6 +2,7 @@
 // A small object standing for one file named by a full path. Callers set
 // FileName, then read properties or call methods; nothing else carries over.
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
@@ -34,8 +35,37 @@ public:
     struct Probe {
         bool enabled = false;
         struct stat st {};
+        // Read through the open file when asked for, so that attributes()
+        // looks the path up no more.
+        bool attributesRead = false;
+        std::uint16_t dosAttrib = 0;
+        // Whether the mode bits alone say if this user may write the file:
+        // not with an ACL, nor where the file system does not tell whether
+        // the file is immutable.
+        bool modeDecidesWrite = false;
+        bool immutable = false;
         [[nodiscard]] bool isDirectory() const { return !enabled || S_ISDIR(st.st_mode); }
         [[nodiscard]] std::int32_t size() const;
+    };
+    enum class Look : std::uint8_t { Plain, WithAttributes };
+
+    // What one look at a folder says about removing entries from it. A drop's
+    // files share a few folders; a caller testing many keeps one of these so
+    // that each folder is asked once.
+    class Folders {
+    public:
+        struct Answer {
+            bool removable = false;
+            // Sticky and another's: only one's own entries may go.
+            bool ownEntriesOnly = false;
+        };
+        [[nodiscard]] Answer of(QStringView folder);
+
+    private:
+        QString m_last;
+        bool m_haveLast = false;
+        Answer m_lastAnswer;
+        QHash<QString, Answer> m_answers;
     };
 
     [[nodiscard]] const QString& FileName() const { return m_fileName; }
@@ -108,12 +138,12 @@ public:
     // The same, without looking the entry up again when the probe found it.
     [[nodiscard]] QString LongPathName(const Probe& p) const;
 
-    [[nodiscard]] Probe probe() const;
+    [[nodiscard]] Probe probe(Look look = Look::Plain) const;
     // Why the last attribute change, Trash or Delete was refused.
     [[nodiscard]] const QString& errorString() const { return m_error; }
 
     // The attribute bits of a probed file, for callers that test several.
-    [[nodiscard]] std::uint16_t attributes(const Probe& p) const;
+    [[nodiscard]] std::uint16_t attributes(const Probe& p, Folders* folders = nullptr) const;
 
     // How the file object tells the user something, with a title: the
     // windows show a message box, the command-line tool prints the text.

@@ -315,6 +315,10 @@ TEST_F(BattleTest, DropFiltersOrdersAndLogsOrOnlyBeeps)
     for (const char* name : {"b.txt", "a.txt", ".hidden", "ro.txt", "two\nlines.txt", "日本語.txt"})
         writeFileOfSize(at(name), 10);
     ::chmod(QFile::encodeName(at("ro.txt")).constData(), 0444);
+    // A file of a folder it could not leave, among those of one it can.
+    ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("kept")));
+    writeFileOfSize(at("kept/c.txt"), 10);
+    ::chmod(QFile::encodeName(at("kept")).constData(), 0555);
     ASSERT_EQ(::mkfifo(QFile::encodeName(at("pipe")).constData(), 0644), 0);
     ASSERT_EQ(::symlink("b.txt", QFile::encodeName(at("link.txt")).constData()), 0);
     ASSERT_EQ(::symlink("Hero.dmf", QFile::encodeName(at("me.dmf")).constData()), 0);
@@ -322,7 +326,7 @@ TEST_F(BattleTest, DropFiltersOrdersAndLogsOrOnlyBeeps)
     const QByteArray badName = QFile::encodeName(home.path()) + "/bad\xFF\xFEname.txt";
     ::close(::open(badName.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     QStringList paths;
-    for (const char* name : {"missing.txt", "b.txt", "Hero.dmf", ".hidden", "ro.txt", "pipe", ".", "a.txt", "b.txt",
+    for (const char* name : {"missing.txt", "b.txt", "Hero.dmf", ".hidden", "ro.txt", "pipe", ".", "kept/c.txt", "a.txt", "b.txt",
                              "link.txt", "./Hero.dmf", "me.dmf", "two\nlines.txt", "日本語.txt"})
         paths << at(name);
     paths << QFile::decodeName(badName);

@@ -17,7 +17,9 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <functional>
+#include <linux/fs.h>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -85,6 +87,22 @@ TEST(FileObject, KindsOfPath)
     const QString d = dir.path(), samba = plain(d, "samba.txt", 3);
     // Samba and Wine keep the other attributes beside the file, ending in a NUL.
     const bool xattrs = ::setxattr(native(samba).constData(), "user.DOSATTRIB", "0x23\0", 5, 0) == 0;
+    // Nobody, root included, may write an immutable file; the guard lets it be cleaned up.
+    struct Immutable {
+        int fd, on = 0;
+        explicit Immutable(const QString& path) : fd(::open(native(path).constData(), O_RDONLY | O_CLOEXEC))
+        {
+            int flags = FS_IMMUTABLE_FL;
+            on = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ~Immutable()
+        {
+            int flags = 0;
+            if (on != 0)
+                ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+            ::close(fd);
+        }
+    } immutable(plain(d, "immutable.txt", 5, 0666));
     // size -1: not Enabled, and so a Directory as a drop sees it.
     const struct { const char* name; QString path; int size, attrs; } rows[] = {
         // The drop case sees folders, dot files, FIFOs and the owner's write bit.
@@ -95,6 +113,7 @@ TEST(FileObject, KindsOfPath)
         {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, kRO},
         // Its read-only bit does not count: the mode bits alone say that.
         {"attributes from Samba", samba, 3, xattrs ? kHid | kArc : 0},
+        {"immutable file", in(d, "immutable.txt"), 5, immutable.on != 0 ? kRO : 0},
     };
     chmodded(in(d, "ro"), 0555);
     for (const auto& row : rows) {
@@ -131,27 +150,58 @@ TEST(FileObject, AttributeLets)
     EXPECT_TRUE(fileAt(in(dir.path(), "gone")).setHidden(true) && !QFile::exists(in(dir.path(), "gone")));
 }
 
-// In a sticky folder (/tmp, shared folders) only the entry's or the folder's
-// owner may remove an entry, so another's file there is read-only.
+// An access list granting nobody (rw-) and the owning user's, group's and mask's rw-/r--/rw-/r--.
+QByteArray aclGrantingNobody()
+{
+    QByteArray acl;
+    const auto put = [&acl](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    put(2, 4); // version
+    const std::uint32_t entries[][3] = {{1, 6, ~0U}, {2, 6, kNobody}, {4, 4, ~0U}, {0x10, 6, ~0U}, {0x20, 4, ~0U}};
+    for (const auto& [tag, perm, id] : entries) {
+        put(tag, 2);
+        put(perm, 2);
+        put(id, 4);
+    }
+    return acl;
+}
+
+// Another's file is read-only unless the kernel's reading of owner, group, others and access list lets this user
+// write it; and in a sticky folder (/tmp, shared folders) only the entry's or the folder's owner may remove it.
 TEST(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
 {
     if (!canDropToNobody())
         GTEST_SKIP() << "needs root, to hand files to another user, and setpriv";
     QTemporaryDir dir;
     const QString sticky = makeDir(chmodded(dir.path(), 0755) + QStringLiteral("/shared"), 01777);
-    const struct { const char* name; mode_t mode; uid_t owner; bool enabled, readOnly; } rows[] = {
-        {"unreadable.txt", 0600, 0, false, false}, {"another's.txt", 0666, 0, true, true},
-        {"own.txt", 0666, kNobody, true, false}};
+    const QString open = makeDir(dir.path() + QStringLiteral("/open"), 0777);
+    const QByteArray acl = aclGrantingNobody();
+    const struct { const char* name; bool shared; mode_t mode; uid_t owner; gid_t group; bool acl, enabled, readOnly; }
+        rows[] = {{"unreadable.txt", true, 0600, 0, 0, false, false, false},
+                  {"another's.txt", true, 0666, 0, 0, false, true, true},
+                  {"own.txt", true, 0666, kNobody, 0, false, true, false},
+                  {"another's, read by all.txt", false, 0644, 0, 0, false, true, true},
+                  {"others may.txt", false, 0646, 0, 0, false, true, false},
+                  // The group's bits decide for its members, also when the others' say more.
+                  {"others may, not the group.txt", false, 0646, 0, kNobody, false, true, true},
+                  {"listed.txt", false, 0644, 0, 0, true, true, false}};
     QStringList info{QStringLiteral("info"), QStringLiteral("--json")};
     for (const auto& row : rows) {
-        info << plain(sticky, row.name, 3, row.mode);
-        ASSERT_EQ(::chown(native(info.back()).constData(), row.owner, 0), 0);
+        info << plain(row.shared ? sticky : open, row.name, 3, row.mode);
+        ASSERT_EQ(::chown(native(info.back()).constData(), row.owner, row.group), 0);
+        if (row.acl && ::setxattr(native(info.back()).constData(), "system.posix_acl_access", acl.constData(),
+                                  static_cast<size_t>(acl.size()), 0) != 0)
+            GTEST_SKIP() << "no access lists here";
     }
     const QList<QByteArray> seen = runCliAsNobody(info).out.split('\n');
     const auto json = [](const char* key, bool on) { return '"' + QByteArray(key) + "\":" + (on ? "true" : "false"); };
-    for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(seen.value(i).contains(json("Enabled", rows[i].enabled))
-                    && seen.value(i).contains(json("ReadOnly", rows[i].readOnly))) << seen.value(i).toStdString();
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const QByteArray line = seen.value(static_cast<qsizetype>(i));
+        EXPECT_TRUE(line.contains(json("Enabled", rows[i].enabled)) && line.contains(json("ReadOnly", rows[i].readOnly)))
+            << rows[i].name << ": " << line.toStdString();
+    }
 }
 
 // A minimal Windows program: DOS header, PE header, and one .rsrc section
