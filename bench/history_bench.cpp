@@ -8,8 +8,7 @@
 //     10,000 enemies spends tens of seconds in the engine, which would hide
 //     the disposal's cost entirely;
 //  3. RestoreBattle of (2)'s record, against a bare loop that renames each
-//     trashed file back and unlinks its .trashinfo, over the same slots;
-//  4. `gio trash` of 1,000 files in one process against TrashMove.
+//     trashed file back and unlinks its .trashinfo, over the same slots.
 // Every round works on fresh files in a warm page cache, and each measure on
 // an empty trash, so no name ever needs a ".2". TMPDIR chooses the file
 // system; tmpfs gives the steadiest figures, since on a disk the cost of
@@ -23,15 +22,11 @@
 #include "services/Trash.h"
 #include "services/clsFile.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <sys/vfs.h>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -40,42 +35,10 @@ namespace {
 
 using dm::bench::secondsOf;
 
-// Nothing is deleted before the end: ext4 without a journal skips every inode
-// freed in the last minutes when it makes a new one, at a buffer lookup
-// each, so creations right after thousands of deletions crawl, and that
-// would be measured.
+using dm::bench::freshFiles;
 
-// A fresh folder of files in `root`, kept until the end.
-QStringList freshFiles(const QString& root, int count)
-{
-    QTemporaryDir dir(root + QStringLiteral("/batch-XXXXXX"));
-    dir.setAutoRemove(false); // the whole root goes at the end
-    return dm::bench::makeFiles(dir, count);
-}
-
-// An empty trash for the next measure: the used one is set aside.
-void freshTrash()
-{
-    static int aside = 0;
-    const QByteArray trash = QFile::encodeName(dm::homeTrashPath());
-    ::rename(trash.constData(), (trash + ".aside-" + QByteArray::number(++aside)).constData());
-    for (const char* sub : {"", "/files", "/info"})
-        ::mkdir((trash + sub).constData(), 0700);
-}
-
-int trashCount()
-{
-    int n = 0;
-    DIR* dir = ::opendir((QFile::encodeName(dm::homeTrashPath()) + "/files").constData());
-    if (dir == nullptr)
-        return 0;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        n += name != "." && name != "..";
-    }
-    ::closedir(dir);
-    return n;
-}
+QString trash() { return dm::homeTrashPath(); }
+void freshTrash() { dm::bench::freshTrash(trash()); }
 
 // (1): DisposeFile's steps without the history.
 int disposePlain(const QStringList& paths)
@@ -163,32 +126,7 @@ HistoryRun disposeWithHistory(const dm::Roster& roster, Moves* moves = nullptr)
     return run;
 }
 
-const char* fileSystemOf(const QString& path)
-{
-    struct statfs fs {};
-    if (::statfs(QFile::encodeName(path).constData(), &fs) != 0)
-        return "?";
-    switch (fs.f_type) {
-    case 0x01021994: return "tmpfs";
-    case 0xEF53: return "ext2/3/4";
-    case 0x9123683E: return "btrfs";
-    case 0x58465342: return "xfs";
-    default: return "other";
-    }
-}
-
-struct Figures {
-    std::vector<double> v;
-    void add(double s) { v.push_back(s); }
-    [[nodiscard]] double median() const
-    {
-        std::vector<double> s = v;
-        std::sort(s.begin(), s.end());
-        const size_t n = s.size();
-        return n == 0 ? 0 : n % 2 == 1 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
-    }
-    [[nodiscard]] double min() const { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
-};
+using dm::bench::Figures;
 
 void row(const char* what, const Figures& f, int files)
 {
@@ -207,7 +145,6 @@ int main(int argc, char** argv)
 {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    const int gioCount = std::min(count, 1000);
 
     QTemporaryDir root;
     if (!root.isValid()) {
@@ -221,9 +158,6 @@ int main(int argc, char** argv)
     qputenv("HOME", QFile::encodeName(home));
     qputenv("XDG_DATA_HOME", QFile::encodeName(data));
     qputenv("DUSTMAW_HOME", QFile::encodeName(root.filePath(QStringLiteral("dustmaw"))));
-    // QProcess wants an application object.
-    int appArgc = 1;
-    QCoreApplication app(appArgc, argv);
 
     dm::ResetSettings();
     if (!dm::EnsureHomeFolder()) {
@@ -237,7 +171,7 @@ int main(int argc, char** argv)
         heroFile.write(dm::CheckHeader(1000) + QByteArray(990, 'h'));
     heroFile.close();
 
-    Figures plain, withHistory, begin, loop, end, restore, bareRestore, gio, own;
+    Figures plain, withHistory, begin, loop, end, restore, bareRestore;
     // Each round's own ratios: the machine's drift between rounds cancels out.
     Figures overhead, restoreRatio;
     int expected = 0;
@@ -310,40 +244,10 @@ int main(int argc, char** argv)
                 restoreRatio.add(restore.v.back() / s);
             }
         }
-        // (4)
-        {
-            const QStringList files = freshFiles(root.path(), gioCount);
-            QProcess process;
-            process.setProgram(QStringLiteral("gio"));
-            process.setArguments(QStringList{QStringLiteral("trash")} + files);
-            const double s = secondsOf([&] {
-                process.start();
-                process.waitForFinished(-1);
-            });
-            if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-                std::fprintf(stderr, "gio trash: %s\n", process.readAllStandardError().constData());
-            check("trashed by gio", trashCount(), static_cast<int>(files.size()));
-            freshTrash();
-
-            const QStringList files2 = freshFiles(root.path(), gioCount);
-            int done = 0;
-            const double s2 = secondsOf([&] {
-                for (const QString& path : files2) {
-                    dm::TrashMove move;
-                    done += move.prepare(path) && move.commit();
-                }
-            });
-            check("trashed by TrashMove", done, static_cast<int>(files2.size()));
-            freshTrash();
-            if (counted) {
-                gio.add(s);
-                own.add(s2);
-            }
-        }
     }
 
     std::printf("files per measure: %d, %d rounds after a warm-up, in %s (%s)\n\n", expected, rounds,
-                qPrintable(root.path()), fileSystemOf(root.path()));
+                qPrintable(root.path()), dm::bench::fileSystemOf(root.path()));
     std::printf("1. disposal without history (Enabled, TrashMove prepare + commit)\n");
     row("total", plain, expected);
     std::printf("2. disposal with history (DisposeFile's sequence, called directly)\n");
@@ -362,11 +266,6 @@ int main(int argc, char** argv)
     std::printf("  %-34s median %9.2fx     min %9.2fx     (goal <= 1.5x)\n", "ratio",
                 restore.median() / bareRestore.median(), restore.min() / bareRestore.min());
     std::printf("  %-34s median %9.2fx     (same round, paired)\n", "ratio, round by round", restoreRatio.median());
-    std::printf("4. %d files to the trash\n", gioCount);
-    row("gio trash, one process", gio, gioCount);
-    row("TrashMove prepare + commit", own, gioCount);
-    std::printf("  %-34s median %9.2fx     min %9.2fx\n", "ratio gio / TrashMove", gio.median() / own.median(),
-                gio.min() / own.min());
     if (problems != 0)
         std::printf("\n%d count(s) came out wrong; see above\n", problems);
     return 0;
