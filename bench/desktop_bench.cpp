@@ -4,7 +4,10 @@
 //    showing one frameless masked window of the same size;
 //  - processor time of a battle of about 30 seconds at the fastest message
 //    speed through the real battle list window;
-//  - filling the battle list with 20,000 rows, updating one row, scrolling.
+//  - filling the battle list with 20,000 rows, updating one row, scrolling;
+//  - processor ticks and context switches of the program, every thread,
+//    while it stands idle with a character (60 seconds, or the first
+//    argument).
 #include "character/CharaFile.h"
 #include "desktop/EntryModel.h"
 #include "desktop/RgnData.h"
@@ -18,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThread>
@@ -25,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <vector>
 
@@ -84,6 +89,64 @@ Launch launch(const XServer& x, const QString& program, const QProcessEnvironmen
     p.terminate();
     p.waitForFinished();
     return out;
+}
+
+// Processor ticks and context switches of every thread of a process so far.
+struct Usage {
+    long ticks = 0, switches = 0;
+};
+Usage usageOf(qint64 pid)
+{
+    Usage u;
+    const QString task = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& thread : QDir(task).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(task + u'/' + thread + QStringLiteral("/stat"));
+        if (stat.open(QIODevice::ReadOnly)) {
+            // After the command name in parentheses: utime and stime are fields 14 and 15.
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            u.ticks += f.value(11).toLong() + f.value(12).toLong();
+        }
+        QFile status(task + u'/' + thread + QStringLiteral("/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.contains("ctxt_switches:"))
+                    u.switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+            }
+        }
+    }
+    return u;
+}
+
+void idleFigures(const XServer& x, const QString& dustmaw, int seconds)
+{
+    QTemporaryDir home;
+    const QString hero = home.filePath(QStringLiteral("Hero.dmf"));
+    writeFile(hero, dm::CheckHeader(1000) + QByteArray(990, 'h'));
+    writeFile(home.filePath(QStringLiteral("DM.ini")), "[Setting]\nDefaultChara=" + QFile::encodeName(hero) + '\n');
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), x.display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DUSTMAW_HOME"), home.path());
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("xdg")));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(dustmaw, {});
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000 && !x.window(QStringLiteral("Dustmaw")))
+        QThread::msleep(10);
+    QThread::msleep(2000); // let it settle
+    const Usage before = usageOf(p.processId());
+    QThread::sleep(static_cast<unsigned long>(seconds));
+    const Usage after = usageOf(p.processId());
+    std::printf("idle with a character for %d s: %ld processor ticks, %ld context switches (goal 0 and 1)\n", seconds,
+                after.ticks - before.ticks, after.switches - before.switches);
+    p.terminate();
+    p.waitForFinished();
 }
 
 double median(std::vector<double> v)
@@ -236,6 +299,7 @@ int main(int argc, char** argv)
         return 1;
     }
     startupFigures(x, QStringLiteral(DUSTMAW_EXE), QStringLiteral(BARE_EXE));
+    idleFigures(x, QStringLiteral(DUSTMAW_EXE), argc > 1 ? std::max(1, std::atoi(argv[1])) : 60);
     qputenv("DISPLAY", x.display().toLatin1());
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
