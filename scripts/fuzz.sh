@@ -24,7 +24,8 @@ for t in "${targets[@]}"; do
     -artifact_prefix=build-fuzz/ "build-fuzz/corpus/$t" "fuzz/corpus/$t" >"$log" 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     tail -n 40 "$log" >&2
-    echo "fuzz_$t found a failing input (see $log)" >&2
+    echo "fuzz_$t found a failing input (see $log; its full allocation stacks:" \
+      "ASAN_OPTIONS=malloc_context_size=30:fast_unwind_on_malloc=0 build-fuzz/fuzz/fuzz_$t INPUT)" >&2
     exit 1
   fi
   echo "fuzz_$t: $(grep -m1 '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no finding"
