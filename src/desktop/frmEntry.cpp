@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPixmap>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
@@ -81,6 +82,28 @@ QString undoText(const RestoreReport& report, const QString& charaName)
     return lines.join(QLatin1Char('\n'));
 }
 
+// Holds one label of the status bar. A label asks for a new layout with
+// every new text, and the status bar answers any layout request by
+// repainting all its panels; held here, a label repaints only itself. The
+// panel is one line of the font high whatever the text, so no new text needs
+// a layout.
+class StatusPanel final : public QWidget {
+public:
+    StatusPanel(QLabel* label, QWidget* parent) : QWidget(parent), m_label(label) { label->setParent(this); }
+    [[nodiscard]] QSize sizeHint() const override { return m_label->sizeHint(); }
+    [[nodiscard]] QSize minimumSizeHint() const override { return m_label->minimumSizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        m_label->setGeometry(rect());
+    }
+
+private:
+    QLabel* m_label;
+};
+
 } // namespace
 
 frmEntry::frmEntry(QWidget* owner)
@@ -107,10 +130,11 @@ frmEntry::frmEntry(QWidget* owner)
     m_vitarity->setText(QStringLiteral("Vit："));
     // Long messages must not widen the window. The message takes all the
     // width the vitality leaves, the size grip's too (the frame resizes).
-    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* message = new StatusPanel(m_message, this);
+    message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->setSizeGripEnabled(false);
-    statusBar()->addWidget(m_vitarity);
-    statusBar()->addWidget(m_message, 1);
+    statusBar()->addWidget(new StatusPanel(m_vitarity, this));
+    statusBar()->addWidget(message, 1);
 }
 
 frmEntry::~frmEntry() = default;
@@ -124,7 +148,7 @@ void frmEntry::EnsureLoaded()
 void frmEntry::Form_Load()
 {
     SetFullRowSelect(*m_list, true);
-    m_vitarity->setFixedWidth(PixelsFromTwipsX(kVitarityPanelTwips));
+    m_vitarity->parentWidget()->setFixedWidth(PixelsFromTwipsX(kVitarityPanelTwips));
     for (int c = 0; c < EntryModel::kColumns; ++c)
         m_list->header()->resizeSection(c, PixelsFromTwipsX(EntryModel::column(c).widthTwips));
     resize(PixelsFromTwipsX(kDesignWidthTwips), PixelsFromTwipsY(kDesignHeightTwips));
@@ -233,6 +257,8 @@ void frmEntry::ShowEntryWindow()
 void frmEntry::SetVitarityText(const QString& text) { m_vitarity->setText(text); }
 void frmEntry::SetMessageText(const QString& text)
 {
+    if (text == m_message->text())
+        return;
     // The panel may be narrower than a long name makes the text.
     m_message->setText(text);
     m_message->setToolTip(text);
