@@ -86,10 +86,15 @@ QString undoText(const RestoreReport& report, const QString& charaName)
 // every new text, and the status bar answers any layout request by
 // repainting all its panels; held here, a label repaints only itself. The
 // panel is one line of the font high whatever the text, so no new text needs
-// a layout.
+// a layout. It fills its own background, the window's colour as under it, so
+// a new text does not repaint the status bar and the window beneath.
 class StatusPanel final : public QWidget {
 public:
-    StatusPanel(QLabel* label, QWidget* parent) : QWidget(parent), m_label(label) { label->setParent(this); }
+    StatusPanel(QLabel* label, QWidget* parent) : QWidget(parent), m_label(label)
+    {
+        label->setParent(this);
+        setAutoFillBackground(true);
+    }
     [[nodiscard]] QSize sizeHint() const override { return m_label->sizeHint(); }
     [[nodiscard]] QSize minimumSizeHint() const override { return m_label->minimumSizeHint(); }
 

@@ -347,6 +347,7 @@ public:
             w->installEventFilter(this);
     }
     QRegion painted;
+    QList<const QWidget*> widgets;
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override
@@ -354,6 +355,7 @@ protected:
         if (e->type() == QEvent::Paint) {
             const auto* w = static_cast<QWidget*>(o);
             painted += static_cast<QPaintEvent*>(e)->region().translated(w->mapTo(&m_window, QPoint()));
+            widgets << w;
         }
         return false;
     }
@@ -362,8 +364,9 @@ private:
     QWidget& m_window;
 };
 
-// A change repaints only the part of the window that shows it; a text the
-// window already shows repaints nothing.
+// A change repaints only the part of the window that shows it, and only the
+// widgets that show it (not the window beneath); a text the window already
+// shows repaints nothing.
 TEST_F(DropTest, AChangeRepaintsOnlyWhatShowsIt)
 {
     frmEntry entry;
@@ -391,25 +394,31 @@ TEST_F(DropTest, AChangeRepaintsOnlyWhatShowsIt)
         const char* name;
         std::function<void()> change;
         QRect shows; // empty: nothing may be repainted
+        const QWidget* within;
     };
     const Case cases[] = {
-        {"a row's figures", [&] { entry.UpdateEntryRow(hit, false); }, row},
-        {"a row's icon", [&] { entry.SetEntryRowIcon(hit, QStringLiteral("Dead")); }, row},
-        {"a new message", [&] { entry.SetMessageText(QStringLiteral("Hero hits enemy1")); }, message},
-        {"the same message", [&] { entry.SetMessageText(entry.messageText()); }, {}},
-        {"the same vitality", [&] { entry.SetVitarityText(entry.vitarityText()); }, {}},
-        {"the same caption", [&] { entry.SetCaption(entry.windowTitle()); }, {}},
+        {"a row's figures", [&] { entry.UpdateEntryRow(hit, false); }, row, &viewport},
+        {"a row's icon", [&] { entry.SetEntryRowIcon(hit, QStringLiteral("Dead")); }, row, &viewport},
+        {"a new message", [&] { entry.SetMessageText(QStringLiteral("Hero hits enemy1")); }, message,
+         panels[1]->parentWidget()},
+        {"the same message", [&] { entry.SetMessageText(entry.messageText()); }, {}, nullptr},
+        {"the same vitality", [&] { entry.SetVitarityText(entry.vitarityText()); }, {}, nullptr},
+        {"the same caption", [&] { entry.SetCaption(entry.windowTitle()); }, {}, nullptr},
     };
     PaintLog log(entry);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QTest::qWait(20);
         log.painted = {};
+        log.widgets.clear();
         c.change();
         QTest::qWait(20);
         const QRect painted = log.painted.boundingRect();
         EXPECT_EQ(painted.isEmpty(), c.shows.isEmpty());
         EXPECT_EQ(painted, painted.intersected(c.shows));
+        for (const QWidget* w : log.widgets)
+            EXPECT_TRUE(c.within != nullptr && (w == c.within || c.within->isAncestorOf(w)))
+                << w->metaObject()->className();
     }
 }
 
