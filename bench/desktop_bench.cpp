@@ -3,7 +3,8 @@
 //    memory at idle, for dustmaw (DM.rgn present) against a bare Qt program
 //    showing one frameless masked window of the same size;
 //  - processor time of a battle of about 30 seconds at the fastest message
-//    speed through the real battle list window;
+//    speed through the real battle list window, the first of the process
+//    and a second one;
 //  - filling the battle list with 20,000 rows, updating one row, scrolling;
 //  - processor ticks and context switches of the program, every thread,
 //    while it stands idle with a character (60 seconds, or the first
@@ -179,7 +180,7 @@ void startupFigures(const XServer& x, const QString& dustmaw, const QString& bar
     const double tm = median(dmMs), tb = median(bareMs), mm = median(dmKb), mb = median(bareKb);
     std::printf("start to shaped window (median of %d): dustmaw %.1f ms, bare Qt %.1f ms, ratio %.2f (goal <= 1.3)\n",
                 kRuns, tm, tb, tm / tb);
-    std::printf("peak memory at idle (VmHWM):        dustmaw %.0f KiB, bare Qt %.0f KiB, ratio %.2f (goal <= 1.5)\n",
+    std::printf("peak memory at idle (VmHWM):        dustmaw %.0f KiB, bare Qt %.0f KiB, ratio %.2f (goal <= 1.15)\n",
                 mm, mb, mm / mb);
 }
 
@@ -208,29 +209,36 @@ void battleFigures()
     writeFile(hero, dm::CheckHeader(1000) + QByteArray(990, 'h'));
     writeFile(home.filePath(QStringLiteral("DM.ini")),
               "[Setting]\nMsgWait=2\nMsgType=1\nDefaultChara=" + QFile::encodeName(hero) + '\n');
-    QStringList enemies;
-    for (int k = 0; k < 18; ++k) {
-        const QString dir = home.filePath(QStringLiteral("drop/%1").arg(k));
-        QDir().mkpath(dir);
-        enemies << dir + QStringLiteral("/draft.txt");
-        writeFile(enemies.last(), QByteArray(300, 'x'));
-    }
+    const auto enemies = [&home](int battle) {
+        QStringList paths;
+        for (int k = 0; k < 18; ++k) {
+            const QString dir = home.filePath(QStringLiteral("drop%1/%2").arg(battle).arg(k));
+            QDir().mkpath(dir);
+            paths << dir + QStringLiteral("/draft.txt");
+            writeFile(paths.last(), QByteArray(300, 'x'));
+        }
+        return paths;
+    };
 
     dm::frmMaw maw;
     if (!maw.Form_Load())
         return;
     HalfDraws draws;
     dm::setRandomSource(&draws);
-    const double cpu0 = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    maw.Form_OLEDragDrop(enemies);
-    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    const double cpu = cpuSeconds() - cpu0;
+    // The first battle also makes the battle list window and loads the fonts.
+    for (const char* which : {"first battle", "second battle"}) {
+        const QStringList drop = enemies(which[0] == 'f' ? 1 : 2);
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        maw.Form_OLEDragDrop(drop);
+        const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+        const double cpu = cpuSeconds() - cpu0;
+        std::printf("%s at the fastest speed through the battle list window: %.1f s wall, %.3f s processor, "
+                    "%.2f %% (goal <= 0.3 %%)\n",
+                    which, seconds, cpu, 100.0 * cpu / seconds);
+    }
     dm::setRandomSource(nullptr);
-    std::printf("battle at the fastest speed through the entry window: %.1f s wall, %.3f s processor, %.2f %% "
-                "(goal < 1 %%)\n",
-                seconds, cpu, 100.0 * cpu / seconds);
     maw.Quit();
 }
 
