@@ -312,6 +312,7 @@ int main(int argc, char** argv)
     idleFigures(x, QStringLiteral(DUSTMAW_EXE), argc > 1 ? std::max(1, std::atoi(argv[1])) : 60);
     qputenv("DISPLAY", x.display().toLatin1());
     qputenv("QT_QPA_PLATFORM", "xcb");
+    dm::PrepareApplication(argc, argv);
     QApplication app(argc, argv);
     dm::SetUpApplication();
     battleFigures();

@@ -17,8 +17,9 @@ namespace dm {
 inline constexpr const char* kAppTitle = "Dustmaw";
 
 // Before the application object exists: X11 under a Wayland session unless
-// the user chose a platform (so positions and z-order work), and whole-number
-// scale factors (so the pixel art stays crisp).
+// the user chose a platform (so positions and z-order work), images sent to
+// the X server without shared memory, and whole-number scale factors (so the
+// pixel art stays crisp).
 void PrepareApplication(int argc, char** argv);
 
 // One of the program's pictures ("hero" and its frames such as
@@ -33,7 +34,8 @@ void PrepareApplication(int argc, char** argv);
 
 // The application's name, icon and desktop entry; the program ends only by
 // its own Quit, never because its last window closed. What the file object
-// tells the user appears in a message box.
+// tells the user appears in a message box. The environment is the user's
+// again: what PrepareApplication set for Qt alone is gone.
 void SetUpApplication();
 
 // Runs `handler` from the event loop when the process is asked to end

@@ -4,6 +4,7 @@
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
 #include "dialogs/frmParam.h"
+#include "ui/Platform.h"
 #include "ui/Twips.h"
 
 #include <QLockFile>
@@ -11,6 +12,10 @@
 #include <QPainter>
 #include <QScreen>
 #include <QtEndian>
+
+#include <map>
+#include <optional>
+#include <string>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -290,6 +295,53 @@ TEST_F(MawTest, LeftDragMovesTheWindowButATrembleDoesNot)
     send(QEvent::MouseMove, {50, 60}, Qt::NoButton, Qt::LeftButton);
     send(QEvent::MouseButtonRelease, {50, 60}, Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(maw.pos(), QPoint(130, 140));
+}
+
+
+// What the program sets for Qt's platform plugin before it starts is gone
+// once it has started, so what the hero opens gets the user's environment;
+// what the user set stays.
+TEST(Environment, WhatQtAloneNeededIsTheUsersAgain)
+{
+    const char* const names[] = {"QT_QPA_PLATFORM", "QT_XCB_NO_MITSHM", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "DISPLAY"};
+    std::map<std::string, std::optional<QByteArray>> saved;
+    for (const char* name : names)
+        saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    using Env = std::map<std::string, QByteArray>; // unset when absent
+    struct Case {
+        const char* name;
+        Env user;
+        Env whileStarting;
+    };
+    const Case cases[] = {
+        {"X11", {{"DISPLAY", ":5"}}, {{"DISPLAY", ":5"}, {"QT_XCB_NO_MITSHM", "1"}}},
+        {"Wayland with X",
+         {{"DISPLAY", ":5"}, {"WAYLAND_DISPLAY", "wayland-0"}},
+         {{"DISPLAY", ":5"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "xcb"}, {"QT_XCB_NO_MITSHM", "1"}}},
+        {"the user's choices",
+         {{"DISPLAY", ":5"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "wayland"}, {"QT_XCB_NO_MITSHM", "0"}},
+         {{"DISPLAY", ":5"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "wayland"}, {"QT_XCB_NO_MITSHM", "0"}}},
+    };
+    const auto now = [&names] {
+        Env env;
+        for (const char* name : names)
+            if (qEnvironmentVariableIsSet(name))
+                env[name] = qgetenv(name);
+        return env;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* name : names)
+            c.user.contains(name) ? qputenv(name, c.user.at(name)) : qunsetenv(name);
+        char arg0[] = "dustmaw";
+        char* argv[] = {arg0, nullptr};
+        PrepareApplication(1, argv);
+        EXPECT_EQ(now(), c.whileStarting);
+        SetUpApplication();
+        EXPECT_EQ(now(), c.user);
+    }
+    for (const auto& [name, value] : saved)
+        value ? qputenv(name.c_str(), *value) : qunsetenv(name.c_str());
 }
 
 } // namespace
