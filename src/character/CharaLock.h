@@ -4,6 +4,8 @@
 // experience would be lost. The lock is an flock on a file in the home
 // folder named after the character file's real path, so the kernel drops it
 // with the process that held it, killed or not.
+#include "services/ProcessLock.h"
+
 #include <QString>
 
 #include <sys/types.h>
@@ -13,21 +15,17 @@ namespace dm {
 class CharaLock {
 public:
     CharaLock() = default;
-    ~CharaLock() { release(); }
-    CharaLock(const CharaLock&) = delete;
-    CharaLock& operator=(const CharaLock&) = delete;
 
     // False while another process (or another lock in this one) holds the
     // character; holder() then names that process when it is known.
     // A lock that cannot be made at all (no home folder) does not stand in
     // the way of a battle.
     [[nodiscard]] bool acquire(const QString& charaPath);
-    void release();
-    [[nodiscard]] pid_t holder() const { return m_holder; }
+    void release() { m_lock.release(); }
+    [[nodiscard]] pid_t holder() const { return m_lock.holder(); }
 
 private:
-    int m_fd = -1;
-    pid_t m_holder = 0;
+    ProcessLock m_lock;
 };
 
 } // namespace dm

@@ -8,6 +8,7 @@
 #include "services/AtomicFile.h"
 #include "services/HomeFolder.h"
 #include "services/Numeric.h"
+#include "services/ProcessLock.h"
 #include "services/Random.h"
 #include "services/Settings.h"
 #include "ui/Platform.h"
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
-#include <QLockFile>
 #include <QMimeData>
 #include <QPainter>
 #include <QScreen>
@@ -116,17 +116,19 @@ bool frmMaw::Form_Load()
     // it the program still runs; only a second copy goes unnoticed.
     if (!EnsureHomeFolder())
         std::fprintf(stderr, "dustmaw: cannot create %s\n", qPrintable(HomeFolder()));
-    m_lock = std::make_unique<QLockFile>(HomeFolder() + QStringLiteral("/dustmaw.lock"));
-    // Only a dead owner makes a lock stale, however long the first copy runs.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::LockFailedError) {
-            m_lock.reset();
-            MsgBox(nullptr, QStringLiteral("複数起動はするなでごわス!"), QStringLiteral("起動エラー"),
-                   QMessageBox::Critical);
-            return false;
-        }
+    // Only a live first copy holds the lock, however long it runs; taking it
+    // syncs nothing to the disk, which on a journalled file system would
+    // make every start wait for a commit.
+    m_lock = std::make_unique<ProcessLock>();
+    switch (m_lock->acquire(HomeFolder() + QStringLiteral("/dustmaw.lock"))) {
+    case ProcessLock::Result::Held: break;
+    case ProcessLock::Result::Busy:
+        m_lock.reset();
+        MsgBox(nullptr, QStringLiteral("複数起動はするなでごわス!"), QStringLiteral("起動エラー"), QMessageBox::Critical);
+        return false;
+    case ProcessLock::Result::Failed:
         std::fprintf(stderr, "dustmaw: cannot lock %s\n", qPrintable(HomeFolder()));
+        break;
     }
 
     const double seconds = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;

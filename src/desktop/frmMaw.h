@@ -14,13 +14,13 @@
 #include <memory>
 #include <optional>
 
-class QLockFile;
 class QPainter;
 
 namespace dm {
 
 class frmEntry;
 class frmVer;
+class ProcessLock;
 
 class frmMaw final : public QWidget {
     Q_OBJECT
@@ -116,7 +116,7 @@ private:
     // used or the window refused it.
     std::optional<RectList> hRgn;
     RectList m_outline;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<ProcessLock> m_lock;
     std::unique_ptr<frmEntry> m_entry;
     std::unique_ptr<frmVer> m_ver;
     bool m_dropping = false;

@@ -4,10 +4,10 @@
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
 #include "dialogs/frmParam.h"
+#include "services/ProcessLock.h"
 #include "ui/Platform.h"
 #include "ui/Twips.h"
 
-#include <QLockFile>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -197,8 +197,8 @@ TEST_F(MawTest, StaleLockIsTakenOverButASecondInstanceRefusedWithoutWriting)
 {
     const pid_t child = ::fork();
     if (child == 0) {
-        QLockFile lock(home.file(QStringLiteral("dustmaw.lock")));
-        ::_exit(lock.tryLock(0) ? 0 : 1); // dies holding it
+        ProcessLock lock;
+        ::_exit(lock.acquire(home.file(QStringLiteral("dustmaw.lock"))) == ProcessLock::Result::Held ? 0 : 1); // dies holding it
     }
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
