@@ -49,7 +49,8 @@ std::optional<QByteArray> readRgnFile(const QString& path)
     return f.read(kRgnHeaderSize + qint64{16} * kMaxRgnRects);
 }
 
-constexpr const char* kFrameNames[] = {"hero", "hero-swing", "hero-flinch", "hero-victory", "hero-fallen", "hero-ready"};
+constexpr const char* kFrameNames[]
+    = {"hero", "hero-swing", "hero-flinch", "hero-victory", "hero-fallen", "hero-ready"};
 
 // A frame may only differ inside the figure: where the standing picture has
 // its background colour, so must the frame, and nowhere else.
@@ -124,7 +125,8 @@ bool frmMaw::Form_Load()
     case ProcessLock::Result::Held: break;
     case ProcessLock::Result::Busy:
         m_lock.reset();
-        MsgBox(nullptr, QStringLiteral("複数起動はするなでごわス!"), QStringLiteral("起動エラー"), QMessageBox::Critical);
+        MsgBox(nullptr, QStringLiteral("複数起動はするなでごわス!"), QStringLiteral("起動エラー"),
+               QMessageBox::Critical);
         return false;
     case ProcessLock::Result::Failed:
         std::fprintf(stderr, "dustmaw: cannot lock %s\n", qPrintable(HomeFolder()));

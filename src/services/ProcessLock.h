@@ -11,9 +11,9 @@ namespace dm {
 class ProcessLock {
 public:
     enum class Result {
-        Held,    // this object holds the lock
-        Busy,    // another process, or another lock in this one, holds it
-        Failed,  // the file could not be opened
+        Held, // this object holds the lock
+        Busy, // another process, or another lock in this one, holds it
+        Failed, // the file could not be opened
     };
 
     ProcessLock() = default;

@@ -336,7 +336,6 @@ TEST_F(DropTest, TheStatusBarShowsMessagesWhole)
     }
 }
 
-
 // Paint events of a window and its children, in window coordinates.
 class PaintLog final : public QObject {
 public:

@@ -197,8 +197,8 @@ TEST_F(MawTest, StaleLockIsTakenOverButASecondInstanceRefusedWithoutWriting)
 {
     const pid_t child = ::fork();
     if (child == 0) {
-        ProcessLock lock;
-        ::_exit(lock.acquire(home.file(QStringLiteral("dustmaw.lock"))) == ProcessLock::Result::Held ? 0 : 1); // dies holding it
+        ProcessLock lock; // dies holding it
+        ::_exit(lock.acquire(home.file(QStringLiteral("dustmaw.lock"))) == ProcessLock::Result::Held ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -296,7 +296,6 @@ TEST_F(MawTest, LeftDragMovesTheWindowButATrembleDoesNot)
     send(QEvent::MouseButtonRelease, {50, 60}, Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(maw.pos(), QPoint(130, 140));
 }
-
 
 // What the program sets for Qt's platform plugin before it starts is gone
 // once it has started, so what the hero opens gets the user's environment;
