@@ -1,5 +1,6 @@
 #pragma once
 // A folder of many files of varied names and sizes, for the benchmarks.
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,18 @@
 #include <vector>
 
 namespace dm::bench {
+
+// A home of the bench's own below `root`, for GLib and the program alike.
+// GLib reads these once, at its first call: this must come before it.
+inline void isolateHome(const QTemporaryDir& root)
+{
+    const QString home = root.filePath(QStringLiteral("home"));
+    const QString data = home + QStringLiteral("/.local/share");
+    QDir().mkpath(data);
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+    qputenv("DUSTMAW_HOME", QFile::encodeName(root.filePath(QStringLiteral("dustmaw"))));
+}
 
 inline QStringList makeFiles(const QTemporaryDir& dir, int count, unsigned seed = 1)
 {

@@ -165,12 +165,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    // GLib reads these once, at its first call: they must be set before it.
-    const QString home = root.filePath(QStringLiteral("home"));
-    QDir().mkpath(home + QStringLiteral("/.local/share"));
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
-    qputenv("DUSTMAW_HOME", QFile::encodeName(root.filePath(QStringLiteral("dustmaw"))));
+    dm::bench::isolateHome(root);
     // QProcess wants an application object.
     int appArgc = 1;
     QCoreApplication app(appArgc, argv);

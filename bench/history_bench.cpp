@@ -151,13 +151,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    // GLib reads these once, at its first call: they must be set before it.
-    const QString home = root.filePath(QStringLiteral("home"));
-    const QString data = home + QStringLiteral("/.local/share");
-    QDir().mkpath(data);
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(data));
-    qputenv("DUSTMAW_HOME", QFile::encodeName(root.filePath(QStringLiteral("dustmaw"))));
+    dm::bench::isolateHome(root);
 
     dm::ResetSettings();
     if (!dm::EnsureHomeFolder()) {
