@@ -226,8 +226,8 @@ void battleFigures()
     HalfDraws draws;
     dm::setRandomSource(&draws);
     // The first battle also makes the battle list window and loads the fonts.
-    for (const char* which : {"first battle", "second battle"}) {
-        const QStringList drop = enemies(which[0] == 'f' ? 1 : 2);
+    for (const int battle : {1, 2}) {
+        const QStringList drop = enemies(battle);
         const double cpu0 = cpuSeconds();
         QElapsedTimer wall;
         wall.start();
@@ -236,7 +236,7 @@ void battleFigures()
         const double cpu = cpuSeconds() - cpu0;
         std::printf("%s at the fastest speed through the battle list window: %.1f s wall, %.3f s processor, "
                     "%.2f %% (goal <= 0.3 %%)\n",
-                    which, seconds, cpu, 100.0 * cpu / seconds);
+                    battle == 1 ? "first battle" : "second battle", seconds, cpu, 100.0 * cpu / seconds);
     }
     dm::setRandomSource(nullptr);
     maw.Quit();

@@ -8,7 +8,6 @@
 #include "services/AtomicFile.h"
 #include "services/HomeFolder.h"
 #include "services/Numeric.h"
-#include "services/ProcessLock.h"
 #include "services/Random.h"
 #include "services/Settings.h"
 #include "ui/Platform.h"
@@ -120,11 +119,9 @@ bool frmMaw::Form_Load()
     // Only a live first copy holds the lock, however long it runs; taking it
     // syncs nothing to the disk, which on a journalled file system would
     // make every start wait for a commit.
-    m_lock = std::make_unique<ProcessLock>();
-    switch (m_lock->acquire(HomeFolder() + QStringLiteral("/dustmaw.lock"))) {
+    switch (m_lock.acquire(HomeFolder() + QStringLiteral("/dustmaw.lock"))) {
     case ProcessLock::Result::Held: break;
     case ProcessLock::Result::Busy:
-        m_lock.reset();
         MsgBox(nullptr, QStringLiteral("複数起動はするなでごわス!"), QStringLiteral("起動エラー"),
                QMessageBox::Critical);
         return false;
@@ -167,7 +164,7 @@ void frmMaw::Form_Unload()
     hide();
     hRgn.reset();
     std::ignore = SaveSettings();
-    m_lock.reset();
+    m_lock.release();
 }
 
 bool frmMaw::SaveSettings()

@@ -4,6 +4,7 @@
 // the right button opens the menu, a double-click opens the parameter sheet.
 #include "battle/BattleView.h"
 #include "desktop/RgnData.h"
+#include "services/ProcessLock.h"
 
 #include <QImage>
 #include <QPoint>
@@ -20,7 +21,6 @@ namespace dm {
 
 class frmEntry;
 class frmVer;
-class ProcessLock;
 
 class frmMaw final : public QWidget {
     Q_OBJECT
@@ -116,7 +116,7 @@ private:
     // used or the window refused it.
     std::optional<RectList> hRgn;
     RectList m_outline;
-    std::unique_ptr<ProcessLock> m_lock;
+    ProcessLock m_lock;
     std::unique_ptr<frmEntry> m_entry;
     std::unique_ptr<frmVer> m_ver;
     bool m_dropping = false;
