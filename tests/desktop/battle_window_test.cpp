@@ -5,13 +5,17 @@
 #include "desktop/EntryModel.h"
 #include "desktop/WindowTest.h"
 #include "desktop/frmEntry.h"
+#include "desktop/frmVer.h"
+#include "dialogs/frmParam.h"
 #include "ui/Twips.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeView>
@@ -19,6 +23,9 @@
 
 #include <functional>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace dm {
 namespace {
@@ -37,10 +44,10 @@ std::unique_ptr<QMimeData> files(const QStringList& paths)
     return mime;
 }
 
-// Right-clicks the battle list and chooses the menu's first action when
-// `choose` and it is enabled, else closes the menu. What the menu offered,
-// " (off)" after a disabled action; empty when no menu opened.
-QStringList rightClick(frmEntry& entry, bool choose)
+// Opens a pop-up menu with `open` and chooses its first action when `choose`
+// and it is enabled, else closes it. What the menu offered, " (off)" after a
+// disabled action; empty when no menu opened.
+QStringList popup(const std::function<void()>& open, bool choose)
 {
     QStringList offered;
     QTimer answer;
@@ -49,8 +56,10 @@ QStringList rightClick(frmEntry& entry, bool choose)
         if (menu == nullptr)
             return;
         answer.stop();
-        for (const QAction* a : menu->actions())
-            offered << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (off)"));
+        for (const QAction* a : menu->actions()) {
+            if (!a->isSeparator())
+                offered << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (off)"));
+        }
         QAction* first = menu->actions().value(0);
         if (choose && first != nullptr && first->isEnabled()) {
             menu->setActiveAction(first);
@@ -60,11 +69,20 @@ QStringList rightClick(frmEntry& entry, bool choose)
         }
     });
     answer.start(5);
-    QWidget* list = entry.lvEntry().viewport();
-    const QPoint at(5, 5);
-    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->mapToGlobal(at));
-    QApplication::sendEvent(list, &event);
+    open();
     return offered;
+}
+
+QStringList rightClick(frmEntry& entry, bool choose)
+{
+    return popup(
+        [&entry] {
+            QWidget* list = entry.lvEntry().viewport();
+            const QPoint at(5, 5);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->mapToGlobal(at));
+            QApplication::sendEvent(list, &event);
+        },
+        choose);
 }
 
 class DropTest : public test::WindowTest {
@@ -267,6 +285,104 @@ TEST_F(DropTest, TheListUndoesItsBattle)
     EXPECT_EQ(rightClick(entry, false), off);
     EXPECT_TRUE(modals.boxes.isEmpty());
 }
+
+// What the hero's window does with each way of handling it, during a battle
+// and outside one. "quits": the program unloads; "ends": the process ends at
+// once with the settings saved and no further file disposed of; "sheet": the
+// parameter sheet opens; for the menu, its items.
+enum class Act { Menu, Close, DoubleClick, Terminate, Quit };
+struct AnswerCase {
+    std::string name;
+    bool chara;
+    bool battle;
+    Act act;
+    const char* answer;
+};
+class Answers : public DropTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(Answers, DuringAndOutsideABattle)
+{
+    const AnswerCase& c = GetParam();
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    if (!c.chara)
+        CharaPath.clear();
+    bool unloaded = false;
+    QObject::connect(&maw, &frmMaw::unloaded, [&unloaded] { unloaded = true; });
+    bool sheet = false;
+    modals.then<frmParam>([&sheet](frmParam& s) {
+        sheet = true;
+        s.cmdCancel->click();
+    });
+    const QPoint at = maw.outline().front().topLeft();
+    const auto mouse = [&](QEvent::Type type, Qt::MouseButton button) {
+        QMouseEvent e(type, at, maw.mapToGlobal(at), button, button, Qt::NoModifier);
+        QApplication::sendEvent(&maw, &e);
+    };
+    // The process is forked to end it in the middle of its battle.
+    const auto terminated = [&]() -> QString {
+        test::writeFile(ini, "");
+        const QStringList left = QDir(dir).entryList(QDir::Files);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            maw.Terminate();
+            ::_exit(3);
+        }
+        int status = -1;
+        EXPECT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_EQ(QDir(dir).entryList(QDir::Files), left);
+        const bool saved = test::readFile(ini).contains("\nDefaultChara=" + QFile::encodeName(hero) + '\n');
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 && saved ? QStringLiteral("ends")
+                                                                     : QStringLiteral("status %1").arg(status);
+    };
+    const auto act = [&]() -> QString {
+        switch (c.act) {
+        case Act::Menu: return popup([&] { mouse(QEvent::MouseButtonPress, Qt::RightButton); }, false).join(QLatin1Char('|'));
+        case Act::Close: maw.close(); break;
+        case Act::DoubleClick: mouse(QEvent::MouseButtonDblClick, Qt::LeftButton); break;
+        case Act::Quit: maw.menuWindow().mnuQuit_Click(); break;
+        case Act::Terminate:
+            if (maw.Busy())
+                return terminated();
+            maw.Terminate();
+            break;
+        }
+        return unloaded ? QStringLiteral("quits") : sheet ? QStringLiteral("sheet") : QStringLiteral("nothing");
+    };
+    QString answer;
+    if (!c.battle) {
+        answer = act();
+    } else {
+        test::ScriptedRandom draws({}, 0.5F);
+        maw.entry().setWaitScale(0.001);
+        QTimer probe;
+        probe.callOnTimeout([&] {
+            if (answer.isNull() && Idle == kFalse)
+                answer = act();
+        });
+        probe.start(1);
+        drop(maw, *files({enemy("a.txt"), enemy("b.txt")}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 30000));
+        EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList()) << "the battle went on to its end";
+    }
+    EXPECT_EQ(answer, QString::fromUtf8(c.answer));
+    EXPECT_EQ(maw.isVisible(), !unloaded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hero, Answers, ::testing::Values(
+    AnswerCase{"MenuWithoutCharacter", false, false, Act::Menu, "新規作成|開く|ﾌﾟﾛﾊﾟﾃｨ (off)|ゴミ箱を開く|設定|終了"},
+    AnswerCase{"MenuWithCharacter", true, false, Act::Menu, "新規作成|開く|ﾌﾟﾛﾊﾟﾃｨ|ゴミ箱を開く|設定|終了"},
+    AnswerCase{"MenuInBattle", true, true, Act::Menu,
+               "新規作成 (off)|開く (off)|ﾌﾟﾛﾊﾟﾃｨ|ゴミ箱を開く|設定|終了 (off)"},
+    AnswerCase{"Close", true, false, Act::Close, "quits"},
+    AnswerCase{"CloseInBattle", true, true, Act::Close, "nothing"},
+    AnswerCase{"QuitInBattle", true, true, Act::Quit, "nothing"},
+    AnswerCase{"DoubleClickWithoutCharacter", false, false, Act::DoubleClick, "nothing"},
+    AnswerCase{"DoubleClick", true, false, Act::DoubleClick, "sheet"},
+    AnswerCase{"DoubleClickInBattle", true, true, Act::DoubleClick, "sheet"},
+    AnswerCase{"Terminate", true, false, Act::Terminate, "quits"},
+    AnswerCase{"TerminateInBattle", true, true, Act::Terminate, "ends"}),
+    test::CaseName());
 
 // The hero shows it will take a drag that would start a battle.
 TEST_F(DropTest, DraggingOverTheHero)
