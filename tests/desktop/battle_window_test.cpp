@@ -10,6 +10,7 @@
 #include "ui/Twips.h"
 
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -383,6 +384,59 @@ INSTANTIATE_TEST_SUITE_P(Hero, Answers, ::testing::Values(
     AnswerCase{"Terminate", true, false, Act::Terminate, "quits"},
     AnswerCase{"TerminateInBattle", true, true, Act::Terminate, "ends"}),
     test::CaseName());
+
+// The list's columns in order, aligned and sized; while the window is
+// minimised its caption carries the battle, the turns as vitality and enemies
+// left when so set, the messages that wait two seconds as their text; restored
+// it reads "Entry" again and its place is kept.
+TEST_F(DropTest, ColumnsAndTheMinimisedCaption)
+{
+    frmMaw maw;
+    ASSERT_TRUE(maw.Form_Load());
+    frmEntry& entry = maw.entry();
+    entry.setWaitScale(0.001);
+    test::ScriptedRandom draws({}, 0.5F);
+    Minimize = 1;
+    entry.show();
+    entry.showMinimized();
+    QStringList captions;
+    QObject::connect(&entry, &QWidget::windowTitleChanged, [&captions](const QString& t) {
+        if (captions.isEmpty() || captions.back() != t)
+            captions << t;
+    });
+    drop(maw, *files({enemy("a.txt"), enemy("b.txt")}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 30000));
+    EXPECT_EQ(captions.join(QLatin1Char('|')),
+              QStringLiteral("## !!戦闘開始!! ##|V:134 残:2|V:134 残:1|V:134 残:0|すべての敵を倒した!|Heroは、4の経験を得た"));
+
+    constexpr Qt::Alignment left = Qt::AlignLeft | Qt::AlignVCenter;
+    constexpr Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
+    const struct {
+        const char* header;
+        Qt::Alignment alignment;
+        int twips;
+        const char* cell; // DIR the folder of the dropped files
+    } columns[] = {{"名前", left, 2540, "a"},        {"種族", left, 1235, "TXT"},     {"Level", right, 882, "1"},
+                   {"Vitarity", right, 1235, "0"},   {"Strength", right, 1235, "106"}, {"Defense", right, 1235, "107"},
+                   {"Agility", right, 1235, "109"},  {"Luck", right, 1235, "75"},      {"装備", left, 1940, ""},
+                   {"経験値", right, 2117, "200"},   {"出身地", left, 2540, "DIR/"}};
+    const QAbstractItemModel& model = entry.model();
+    ASSERT_EQ(model.columnCount(), std::size(columns));
+    for (int c = 0; c < model.columnCount(); ++c) {
+        const auto& col = columns[c];
+        const QModelIndex cell = model.index(0, c);
+        EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), QString::fromUtf8(col.header));
+        EXPECT_EQ(cell.data(Qt::TextAlignmentRole).toInt(), col.alignment.toInt()) << col.header;
+        EXPECT_EQ(entry.lvEntry().header()->sectionSize(c), PixelsFromTwipsX(col.twips)) << col.header;
+        EXPECT_EQ(cell.data().toString(), QString::fromUtf8(col.cell).replace(QStringLiteral("DIR"), dir)) << col.header;
+    }
+
+    entry.showNormal();
+    entry.move(300, 150);
+    EXPECT_EQ(entry.windowTitle(), QStringLiteral("Entry"));
+    maw.Quit();
+    EXPECT_TRUE(test::readFile(ini).contains("[Entry]\nLeft=4500\nTop=2250\n")) << test::readFile(ini).toStdString();
+}
 
 // The hero shows it will take a drag that would start a battle.
 TEST_F(DropTest, DraggingOverTheHero)

@@ -239,11 +239,22 @@ TEST_F(MawTest, CrispAtTwiceTheDensityAndClearWhereTranslucent)
 }
 
 // A window without a place in DM.ini opens beside the hero, on the side with
-// room, wholly on the hero's screen; a stored place, 0 included, is kept.
-TEST_F(MawTest, WindowsWithoutAPlaceOpenBesideTheHero)
+// room, wholly on the hero's screen; a stored place, 0 included, is kept, and
+// one that no screen shows any of is pulled back to the top-left.
+TEST_F(MawTest, WindowsOpenWhereTheyWereOrBesideTheHero)
 {
-    const struct { const char* ini; bool heroAtRight, sheet, kept; } rows[] = {{"[Setting]\n", false, false, false},
-        {"[Param]\nLeft=\nTop=15\n", true, true, false}, {"[Entry]\nLeft=0\nTop=0\n", true, false, true}};
+    enum Where { Beside, Stored, Pulled };
+    const struct {
+        const char* ini;
+        bool heroAtRight, sheet;
+        Where where;
+        QPoint at = {};
+    } rows[] = {{"[Setting]\n", false, false, Beside},
+                {"[Param]\nLeft=\nTop=15\n", true, true, Beside},
+                {"[Entry]\nLeft=0\nTop=0\n", true, false, Stored},
+                {"[Param]\nLeft=1500\nTop=750\n", true, true, Stored, {100, 50}},
+                {"[Entry]\nLeft=-90000\nTop=300\n", false, false, Pulled},
+                {"[Param]\nLeft=150000\nTop=150000\n", false, true, Pulled}};
     for (const auto& row : rows) {
         test::writeFile(ini, row.ini);
         frmMaw maw;
@@ -255,7 +266,10 @@ TEST_F(MawTest, WindowsWithoutAPlaceOpenBesideTheHero)
             sheet.Form_Load();
         const QRect placed = (row.sheet ? static_cast<QWidget&>(sheet) : maw.entry()).frameGeometry();
         const int apart = row.heroAtRight ? maw.x() - placed.right() : placed.left() - maw.frameGeometry().right();
-        EXPECT_TRUE(row.kept ? placed.topLeft().isNull() : area.contains(placed) && apart > 0 && apart < 20) << row.ini;
+        if (row.where == Beside)
+            EXPECT_TRUE(area.contains(placed) && apart > 0 && apart < 20) << row.ini;
+        else
+            EXPECT_EQ(placed.topLeft(), row.where == Stored ? row.at : area.topLeft()) << row.ini;
     }
 }
 
