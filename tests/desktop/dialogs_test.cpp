@@ -189,7 +189,8 @@ INSTANTIATE_TEST_SUITE_P(Files, Opening, ::testing::Values(
     OpenCase{"ValidCloseBox", nullptr, Close::CloseBox},
     OpenCase{"NoFileChosen", nullptr, Close::NoFileChosen},
     OpenCase{"ResizedElsewhere", [](const QString& f) { test::writeFile(f, test::readFile(f) + "more"); },
-             Close::Cancel}),
+             Close::Cancel},
+    OpenCase{"OwnerMayNotWrite", [](const QString& f) { QFile(f).setPermissions(QFile::ReadOwner); }, Close::Cancel}),
     CaseName());
 
 // A setting accepted with OK and a new current character are on disk at
@@ -319,14 +320,27 @@ TEST_F(DialogTest, MoveToAnotherFileSystemIsRefusedInABox)
     EXPECT_EQ(modals.boxes, QList<ShownBox>{box});
 }
 
-TEST_F(DialogTest, AboutShowsTheVersionAndHidesALine)
+// The settings dialog's button opens About over it; About shows the version
+// and hides its last line until made taller; closed, it leaves the settings
+// chosen so far as they were.
+TEST_F(DialogTest, AboutOpensOverTheSettings)
 {
-    frmVersion about(nullptr);
-    EXPECT_EQ(about.Label1->text(), QStringLiteral("Dustmaw Ver 1.0"));
-    about.show();
-    EXPECT_TRUE(about.Label4->visibleRegion().isEmpty());
-    about.resize(about.width(), about.height() + PixelsFromTwipsY(780));
-    EXPECT_FALSE(about.Label4->visibleRegion().isEmpty());
+    frmSet d;
+    d.Form_Load();
+    d.optMsgType->button(2)->click();
+    const QWidget* over = nullptr;
+    modals.then<frmVersion>([&](frmVersion& about) {
+        over = about.parentWidget();
+        EXPECT_EQ(about.Label1->text(), QStringLiteral("Dustmaw Ver 1.0"));
+        EXPECT_TRUE(about.Label4->visibleRegion().isEmpty());
+        about.resize(about.width(), about.height() + PixelsFromTwipsY(780));
+        EXPECT_FALSE(about.Label4->visibleRegion().isEmpty());
+        about.close();
+    });
+    d.Command1->click();
+    EXPECT_TRUE(modals.done() && over == &d);
+    d.cmdOK->click();
+    EXPECT_EQ(MsgType, 2);
 }
 
 } // namespace
