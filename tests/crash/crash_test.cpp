@@ -11,11 +11,7 @@
 #include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSet>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>

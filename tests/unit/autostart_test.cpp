@@ -2,8 +2,6 @@
 #include "services/Autostart.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 using namespace dm;

@@ -5,8 +5,6 @@
 #include "services/HomeFolder.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 using namespace dm;
 using namespace dm::test;
 

@@ -2,8 +2,6 @@
 #include "character/CharaFile.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 using namespace dm;
 using namespace dm::test;
 

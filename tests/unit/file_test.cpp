@@ -86,8 +86,7 @@ TEST(FileObject, KindsOfPath)
         {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, kRO},
         // Its read-only bit does not count: the mode bits alone say that.
         {"attributes from Samba", samba, 3, xattrs ? kHid | kArc : 0},
-        {"immutable file", in(d, "immutable.txt"), 5, immutable.on != 0 ? kRO : 0},
-    };
+        {"immutable file", in(d, "immutable.txt"), 5, immutable.on != 0 ? kRO : 0}};
     chmodded(in(d, "ro"), 0555);
     for (const auto& row : rows) {
         const clsFile f = fileAt(row.path);
@@ -282,8 +281,7 @@ TEST_F(FileOperations, NothingIsReplacedAndAFolderReceives)
         {"copy into a folder", [&](clsFile& f) { return f.FileCopy(folder); }, Result::Done, to("a.txt"), true},
         {"move into a folder", [&](clsFile& f) { return f.Move(folder + u'/'); }, Result::Done, to("a.txt"), false},
         {"rename", [&](clsFile& f) { return f.Rename(to("c.txt")); }, Result::Done, to("c.txt"), false},
-        {"first move", [&](clsFile& f) { return f.FirstMove(to("d.txt")); }, Result::Done, to("d.txt"), false},
-    };
+        {"first move", [&](clsFile& f) { return f.FirstMove(to("d.txt")); }, Result::Done, to("d.txt"), false}};
     for (const auto& row : rows) {
         writeFile(a, "alpha");
         clsFile f = fileAt(a);
@@ -520,8 +518,7 @@ TEST_F(TrashAndDelete, RestoreNeverReplaces)
          R::Restored, false},
         {"occupied", false, [](auto&, auto& target, auto&) { writeFile(target, "other"); }, R::Occupied, true},
         {"purged", false, [](auto& slot, auto&, auto&) { QFile::remove(slot.filesPath()); }, R::NotInTrash, false},
-        {"another file", false, [this](auto&, auto&, auto& id) { id = fileIdAt(home()); }, R::NotInTrash, true},
-    };
+        {"another file", false, [this](auto&, auto&, auto& id) { id = fileIdAt(home()); }, R::NotInTrash, true}};
     for (const auto& row : rows) {
         const QString folder = makeDir(work(QLatin1String(row.name)) + u"/in"_s);
         const QString target = entry(folder + u"/f"_s, row.link);

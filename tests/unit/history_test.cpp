@@ -5,11 +5,7 @@
 #include "character/CharaLock.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
-
-#include <gtest/gtest.h>
 
 #include <zlib.h>
 
@@ -61,8 +57,7 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
         {"flipped byte", flipped, 1, Fate::Trashed, true}, // the third file's line is dropped
         {"torn intent", journal, 1, Fate::Trashed, false},
         // Refused whole: it used to leave its half-read trash behind.
-        {"intent to no trash folder", nowhere, 1, Fate::Trashed, false},
-    };
+        {"intent to no trash folder", nowhere, 1, Fate::Trashed, false}};
     for (const auto& row : rows) {
         const std::optional<BattleRecord> read = ParseBattleRecord(row.bytes);
         ASSERT_TRUE(read) << row.name;
@@ -115,8 +110,7 @@ TEST_F(HistoryCli, RestoreKeepsWhatStandsAndSaysWhatCannotComeBack)
     const struct { const char* name; int seed; QStringList options; int exit; const char* says; } rows[] = {
         {"occupied and purged", 1, {}, 1, "no longer in the Trash: "},
         {"lost battle, folder gone: both come back", 2, {}, 0, "The character Hero is back: "},
-        {"deleted for good", 1, {u"--delete"_s}, 0, "deleted for good, cannot come back: "},
-    };
+        {"deleted for good", 1, {u"--delete"_s}, 0, "deleted for good, cannot come back: "}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         makeEnemies();

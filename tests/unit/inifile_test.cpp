@@ -4,14 +4,8 @@
 #include "services/clsIniFile.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <functional>
-#include <optional>
 #include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,8 +150,7 @@ TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
              const bool done = !noReplace(large) || noReplace(old);
              AtomicFile::setLinkForNoReplace(false);
              return done;
-         }, large},
-    };
+         }, large}};
     ini.setpSection(u"S"_s);
     for (const auto& row : rows) {
         QFile::remove(path);

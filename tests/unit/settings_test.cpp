@@ -4,10 +4,6 @@
 #include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
-
-#include <gtest/gtest.h>
-
 #include <limits>
 #include <sys/stat.h>
 
