@@ -11,11 +11,7 @@
 #include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSet>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
@@ -39,9 +35,9 @@ void killRepeatedly(const test::TempHome& home, const std::function<void(int rou
     if (gone == 0)
         ::_exit(0);
     ::waitpid(gone, nullptr, 0);
-    QStringList kept{QStringLiteral(".DM.ini.dustmaw-%1-Ab3xYz").arg(::getpid()),
-                     QStringLiteral("DM.ini.dustmaw-%1-Ab3xYz").arg(gone),
-                     QStringLiteral(".DM.ini.dustmaw-%1-notes.txt").arg(gone)};
+    QStringList kept{u".DM.ini.dustmaw-%1-Ab3xYz"_s.arg(::getpid()),
+                     u"DM.ini.dustmaw-%1-Ab3xYz"_s.arg(gone),
+                     u".DM.ini.dustmaw-%1-notes.txt"_s.arg(gone)};
     for (const QString& name : kept)
         test::writeFile(home.file(name), "not a leftover");
     kept.sort();
@@ -56,8 +52,8 @@ void killRepeatedly(const test::TempHome& home, const std::function<void(int rou
         ASSERT_EQ(::waitpid(child, nullptr, 0), child);
         SCOPED_TRACE(testing::Message() << "kill " << k);
         check();
-        ASSERT_TRUE(writeFileAtomically(home.file(QStringLiteral("next")), "x"));
-        QStringList left = QDir(home.path()).entryList({QStringLiteral("*.dustmaw-*")}, QDir::Files | QDir::Hidden);
+        ASSERT_TRUE(writeFileAtomically(home.file(u"next"_s), "x"));
+        QStringList left = QDir(home.path()).entryList({u"*.dustmaw-*"_s}, QDir::Files | QDir::Hidden);
         left.sort();
         EXPECT_EQ(left, kept);
     }
@@ -66,7 +62,7 @@ void killRepeatedly(const test::TempHome& home, const std::function<void(int rou
 TEST(KilledWrites, SettingsKeepEveryHandAddedKey)
 {
     test::TempHome home;
-    const QString ini = home.file(QStringLiteral("DM.ini"));
+    const QString ini = home.file(u"DM.ini"_s);
     test::writeFile(ini, "; kept by hand\n[Setting]\nLog=1\nMsgWait=10\n[Mine]\nkeep=yes\n");
     const auto write = [](int round) {
         MsgType = static_cast<std::int16_t>(round % 3);
@@ -86,7 +82,7 @@ TEST(KilledWrites, SettingsKeepEveryHandAddedKey)
 TEST(KilledWrites, GrownCharacterHasTheOldOrTheNewSize)
 {
     test::TempHome home;
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
+    const QString hero = home.file(u"Hero.dmf"_s);
     test::writeFile(hero, CheckHeader(1000) + QByteArray(990, 'h'));
     const auto size = [&hero] { return QFileInfo(hero).size(); };
     QString error;
@@ -100,10 +96,10 @@ TEST(KilledWrites, NewCharacterIsAbsentOrComplete)
     const auto write = [](int round) {
         QString path;
         bool cancel = false;
-        std::ignore = MakeChara(QStringLiteral("K%1-%2").arg(::getpid()).arg(round), path, cancel);
+        std::ignore = MakeChara(u"K%1-%2"_s.arg(::getpid()).arg(round), path, cancel);
     };
     killRepeatedly(home, write, [&] {
-        for (const QFileInfo& f : QDir(home.path()).entryInfoList({QStringLiteral("*.dmf")}, QDir::Files))
+        for (const QFileInfo& f : QDir(home.path()).entryInfoList({u"*.dmf"_s}, QDir::Files))
             ASSERT_TRUE(f.size() == 1000 && CheckCharaFile(f.filePath())) << f.fileName().toStdString();
     });
 }
@@ -114,8 +110,8 @@ TEST(KilledWrites, NewCharacterIsAbsentOrComplete)
 TEST(KilledWrites, DisposalsStayAccountedFor)
 {
     test::TempHome home{test::TempHome::OwnTrash};
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
-    const QString work = home.file(QStringLiteral("work"));
+    const QString hero = home.file(u"Hero.dmf"_s);
+    const QString work = home.file(u"work"_s);
     ASSERT_TRUE(QDir().mkpath(work));
     struct NoWait final : BattleView {
         void WaitUntil(const QDeadlineTimer&) override {}
@@ -131,7 +127,7 @@ TEST(KilledWrites, DisposalsStayAccountedFor)
         // The same names every round, so the Trash has to number them.
         QStringList enemies;
         for (int k = 0; k < 8; ++k) {
-            enemies << work + QStringLiteral("/e%1.txt").arg(k);
+            enemies << work + u"/e%1.txt"_s.arg(k);
             test::writeFile(enemies.back(), QByteArray(1 + k, 'e'));
         }
         Randomize(static_cast<std::uint32_t>(::getpid() * 100 + round));
@@ -139,7 +135,7 @@ TEST(KilledWrites, DisposalsStayAccountedFor)
         Battle battle(view);
         std::ignore = battle.Form_OLEDragDrop(enemies);
     };
-    const QString trash = home.file(QStringLiteral("xdg/Trash/files"));
+    const QString trash = home.file(u"xdg/Trash/files"_s);
     killRepeatedly(home, write, [&] {
         QSet<QString> recorded;
         for (const BattleRecord& r : ReadHistory().battles) {

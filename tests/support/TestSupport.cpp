@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QProcess>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace dm::test {
 
 void failOffScript(const std::string& why)
@@ -68,6 +71,23 @@ QByteArray readFile(const QString& path)
 }
 
 QByteArray stampedChara(int size, char fill) { return CheckHeader(size) + QByteArray(size - 10, fill); }
+
+QString chmodded(const QString& path, mode_t mode)
+{
+    EXPECT_EQ(::chmod(native(path).constData(), mode), 0) << path.toStdString();
+    return path;
+}
+
+QString makeFile(const QString& path, const QByteArray& contents, mode_t mode)
+{
+    writeFile(path, contents);
+    return chmodded(path, mode);
+}
+
+QString makeLink(const QString& target, const QString& link)
+{
+    return ::symlink(native(target).constData(), native(link).constData()) == 0 ? link : QString();
+}
 
 ProcessResult runProgram(const QString& program, const QStringList& args)
 {

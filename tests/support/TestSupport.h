@@ -1,9 +1,12 @@
 #pragma once
-// Shared fixtures: a fresh home folder per test, chosen random draws, the
-// command-line tool.
+// Shared fixtures: a fresh home folder per test, chosen random draws, entries
+// with exact modes, the command-line tool.
 #include "services/Random.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,6 +19,9 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <sys/types.h>
+
+using namespace Qt::StringLiterals;
 
 // Readable QStrings in test failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -85,7 +91,7 @@ public:
     [[nodiscard]] QString path() const { return m_dir.path(); }
     [[nodiscard]] QString file(const QString& name) const { return m_dir.filePath(name); }
     // Where a file of this name lands in the Trash of an OwnTrash home.
-    [[nodiscard]] QString trashed(const QString& name) const { return file(QStringLiteral("xdg/Trash/files/") + name); }
+    [[nodiscard]] QString trashed(const QString& name) const { return file(u"xdg/Trash/files/"_s + name); }
 
 private:
     QTemporaryDir m_dir;
@@ -93,6 +99,7 @@ private:
     std::optional<ScopedEnv> m_userHome, m_data, m_config;
 };
 
+inline QByteArray native(const QString& path) { return QFile::encodeName(path); }
 // Write `contents` (or `size` bytes) to path, failing the test on error.
 void writeFile(const QString& path, const QByteArray& contents);
 inline void writeFileOfSize(const QString& path, qint64 size, char fill = 'x') { writeFile(path, {size, fill}); }
@@ -100,6 +107,12 @@ inline void writeFileOfSize(const QString& path, qint64 size, char fill = 'x') {
 [[nodiscard]] QByteArray readFile(const QString& path);
 // A character file whose check header (random bytes drawn) matches its size.
 [[nodiscard]] QByteArray stampedChara(int size, char fill = 'h');
+// Entries made with exact modes whatever the umask; each returns its path.
+QString chmodded(const QString& path, mode_t mode);
+inline QString makeDir(const QString& p, mode_t mode = 0755) { return chmodded(QDir().mkpath(p) ? p : QString(), mode); }
+QString makeFile(const QString& path, const QByteArray& contents, mode_t mode = 0644);
+// A symbolic link to target; empty when it cannot be made.
+QString makeLink(const QString& target, const QString& link);
 
 struct ProcessResult { int exitCode = -1; QByteArray out, err; };
 // Runs a program to its end with the given arguments (no shell).
@@ -108,6 +121,40 @@ struct ProcessResult { int exitCode = -1; QByteArray out, err; };
 #ifdef DUSTMAW_CLI
 // dustmaw-cli as a user runs it.
 inline ProcessResult runCli(const QStringList& args) { return runProgram(QStringLiteral(DUSTMAW_CLI), args); }
+
+// A home and Trash of the case's own, the character Hero.dmf made by the tool
+// (so the default one) and three one-byte enemies holding their first letter.
+class CliHome : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeEnemies();
+        const ProcessResult made = runCli({u"new"_s, u"Hero"_s});
+        ASSERT_EQ(made.out, native(hero) + '\n') << made.err.toStdString();
+    }
+    void makeEnemies() const
+    {
+        makeDir(home.file(u"enemies"_s));
+        for (const QString& p : enemies)
+            writeFile(p, QFileInfo(p).fileName().toUtf8().left(1));
+    }
+    // Seed 1 beats all three; seed 2 beats a and b, then the hero falls.
+    ProcessResult fight(int seed, const QStringList& extra = {}) const
+    {
+        return runCli(QStringList{u"fight"_s, u"--chara"_s, hero, u"--wait"_s, u"0"_s, u"--seed"_s,
+                                  QString::number(seed)} + extra + enemies);
+    }
+    // The names in the Trash's "files" or "info" folder.
+    [[nodiscard]] QStringList trash(const char* sub) const
+    {
+        return QDir(home.file(u"xdg/Trash/"_s + QLatin1String(sub))).entryList(QDir::Files);
+    }
+
+    TempHome home{TempHome::OwnTrash};
+    const QString hero = home.file(u"Hero.dmf"_s);
+    const QStringList enemies{home.file(u"enemies/a.txt"_s), home.file(u"enemies/b.txt"_s),
+                              home.file(u"enemies/c.txt"_s)};
+};
 #endif
 
 } // namespace dm::test

@@ -2,8 +2,6 @@
 #include "services/Autostart.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 using namespace dm;
@@ -44,34 +42,34 @@ TEST(Autostart, CliSwitchesTheEntry)
 {
     const TempHome home{TempHome::OwnTrash};
     const QString entry = AutostartPath(), gui = QFileInfo(QStringLiteral(DUSTMAW_GUI)).canonicalFilePath();
-    const QString lone = home.file(QStringLiteral("dustmaw-cli")); // with no desktop program beside it
+    const QString lone = home.file(u"dustmaw-cli"_s); // with no desktop program beside it
     ASSERT_TRUE(QFile::copy(QStringLiteral(DUSTMAW_CLI), lone));
-    EXPECT_EQ(runProgram(lone, {QStringLiteral("autostart"), QStringLiteral("on")}).exitCode, 1);
-    const QString on = QStringLiteral("autostart: on (%1 starts %2)\n").arg(entry, gui);
-    const QString off = QStringLiteral("autostart: off\n");
+    EXPECT_EQ(runProgram(lone, {u"autostart"_s, u"on"_s}).exitCode, 1);
+    const QString on = u"autostart: on (%1 starts %2)\n"_s.arg(entry, gui);
+    const QString off = u"autostart: off\n"_s;
     const struct { const char* made; const char* command; QString says; bool there; } steps[] = {
         {nullptr, "status", off, false}, {nullptr, "on", on, true}, {nullptr, "status", on, true},
-        {nullptr, "off", QStringLiteral("autostart: off (removed %1)\n").arg(entry), false},
+        {nullptr, "off", u"autostart: off (removed %1)\n"_s.arg(entry), false},
         {"Hidden=true\nExec=dustmaw\n", "status", off, true},
-        {nullptr, "off", QStringLiteral("autostart: was already off\n"), true},
-        {"Exec=/gone/dustmaw\n", "status", QStringLiteral("autostart: on (%1 starts /gone/dustmaw)\n").arg(entry),
+        {nullptr, "off", u"autostart: was already off\n"_s, true},
+        {"Exec=/gone/dustmaw\n", "status", u"autostart: on (%1 starts /gone/dustmaw)\n"_s.arg(entry),
          true},
         {nullptr, "on", on, true}, // a lost program is replaced
     };
-    const QString validate = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    const QString validate = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
     for (const auto& s : steps) {
         SCOPED_TRACE(s.command);
         if (s.made != nullptr)
             writeFile(entry, "[Desktop Entry]\nType=Application\nName=Mine\n" + QByteArray(s.made));
         const QByteArray before = readFile(entry);
-        const ProcessResult r = runCli({QStringLiteral("autostart"), QString::fromLatin1(s.command)});
-        EXPECT_EQ(QString::number(r.exitCode) + QString::fromUtf8(r.out), QLatin1Char('0') + s.says)
+        const ProcessResult r = runCli({u"autostart"_s, QString::fromLatin1(s.command)});
+        EXPECT_EQ(QString::number(r.exitCode) + QString::fromUtf8(r.out), u'0' + s.says)
             << r.err.toStdString();
         EXPECT_EQ(r.err.contains("warning"), s.says.contains(u"/gone"));
         EXPECT_EQ(QFileInfo::exists(entry), s.there);
         EXPECT_TRUE(s.says != on || validate.isEmpty() || runProgram(validate, {entry}).exitCode == 0);
         // Sessions skip an entry whose program is gone, e.g. after the package is removed.
-        EXPECT_TRUE(s.says != on || readFile(entry).contains("\nTryExec=" + QFile::encodeName(gui) + '\n'));
+        EXPECT_TRUE(s.says != on || readFile(entry).contains("\nTryExec=" + native(gui) + '\n'));
         EXPECT_TRUE((QByteArray(s.command) != "status" && !s.says.contains(u"already")) || readFile(entry) == before);
     }
 }

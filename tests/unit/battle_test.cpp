@@ -7,15 +7,11 @@
 #include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QMimeData>
 #include <QRegularExpression>
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <tuple>
 #include <unistd.h>
 
 using namespace dm;
@@ -25,9 +21,8 @@ namespace {
 
 struct StopBattle {};
 
-// Records what the battle shows; never waits. `stopAfter` ends a battle on
-// purpose after that many messages; one that passes kMaxMessages would never
-// end, and fails the test.
+// Records what the battle shows; never waits. `stopAfter` ends a battle on purpose after that many messages; one
+// that passes kMaxMessages would never end, and fails the test.
 class RecordingView : public BattleView {
 public:
     static constexpr int kMaxMessages = 10000;
@@ -37,9 +32,9 @@ public:
     bool minimized = false;
     int stopAfter = -1, beeps = 0;
 
-    void AddEntryRow(const CharaRecord& e) override { log << QStringLiteral("add:") + e.Name; }
-    void SelectEntryRow(const CharaRecord& r, bool) override { log << QStringLiteral("select:") + r.Name; }
-    void SetEntryRowIcon(const CharaRecord& r, const QString& key) override { log << r.Name + QLatin1Char(':') + key; }
+    void AddEntryRow(const CharaRecord& e) override { log << u"add:"_s + e.Name; }
+    void SelectEntryRow(const CharaRecord& r, bool) override { log << u"select:"_s + r.Name; }
+    void SetEntryRowIcon(const CharaRecord& r, const QString& key) override { log << r.Name + u':' + key; }
     void SetMessageText(const QString& t) override
     {
         messages << t;
@@ -84,20 +79,19 @@ protected:
     // A real file for an enemy, so its disposal can be seen.
     CharaRecord enemyFile(CharaRecord r)
     {
-        r.FileName = home.file(r.Name + QStringLiteral(".txt"));
+        r.FileName = home.file(r.Name + u".txt"_s);
         writeFileOfSize(r.FileName, 100);
         return r;
     }
     // The current character, from a real stamped 1000-byte file.
     CharaRecord heroFile()
     {
-        CharaPath = home.file(QStringLiteral("Hero.dmf"));
+        CharaPath = home.file(u"Hero.dmf"_s);
         writeFile(CharaPath, stampedChara(1000));
         EXPECT_EQ(LoadChara(CharaPath, Chara, CharaItem), 0);
         return WithItemApplied(Chara, CharaItem);
     }
-    // Fights the roster on chosen draws to its end, or with `stopAfter` until
-    // that many messages are shown.
+    // Fights the roster on chosen draws to its end, or with `stopAfter` until that many messages are shown.
     static std::pair<RecordingView, BattleReport> fight(Roster roster, std::initializer_list<float> draws,
                                                         std::optional<float> fallback = {}, BattleOptions options = {},
                                                         int stopAfter = -1, bool minimized = false)
@@ -125,8 +119,7 @@ TEST_F(BattleTest, TurnOrderFollowsAgility)
         {"agility 0 never acts", {50, 0, 50}, {0, 2, 0, 2, 0, 2}},
         // Nine or eleven times the highest Agility, or ten times another one
         // or the sum, would order these otherwise.
-        {"threshold ten times the highest", {140, 150, 180}, {2, 0, 1, 2, 1, 0, 2, 1}},
-    };
+        {"threshold ten times the highest", {140, 150, 180}, {2, 0, 1, 2, 1, 0, 2, 1}}};
     for (const auto& row : rows) {
         Roster roster;
         for (const int agility : row.agility)
@@ -134,7 +127,7 @@ TEST_F(BattleTest, TurnOrderFollowsAgility)
         QList<int> order; // every attack is dodged
         const int messages = 1 + 2 * static_cast<int>(row.order.size());
         for (const QString& m : fight(roster, {}, 0.0F, {true}, messages).first.messages)
-            if (m.contains(QStringLiteral(" に攻撃!")))
+            if (m.contains(u" に攻撃!"_s))
                 order << m.left(1).toInt();
         EXPECT_EQ(order, row.order) << row.name;
     }
@@ -153,8 +146,7 @@ TEST_F(BattleTest, OneBlow)
         {"damage of exactly 0 does 1", weak, tough, {0.9F, 0.1F, 0.9F, 0.9F}, "Eに、1のダメージを与えた!"},
         {"critical may do 0", lucky, wall, {0.9F, 0.1F, 0.0F, 0.5F}, "Eに、0のダメージを与えた!"},
         {"critical is never negative", lucky, wall, {0.9F, 0.1F, 0.0F, 0.9F}, "Eに、40のダメージを与えた!"},
-        {"equal rolls dodge", weak, fighter("E", 999, 0, 0, 100, 0), {0.5F, 0.5F}, "Eは、身をかわした!"},
-    };
+        {"equal rolls dodge", weak, fighter("E", 999, 0, 0, 100, 0), {0.5F, 0.5F}, "Eは、身をかわした!"}};
     for (const auto& row : rows) {
         const QString shown = fight({row.chara, row.enemy}, row.draws, {}, {true}, 4).first.messages.join(u'|');
         EXPECT_TRUE(shown.contains(QString::fromUtf8(row.shown))) << row.name << ": " << shown.toStdString();
@@ -173,19 +165,18 @@ TEST_F(BattleTest, AttackOrdersPickTheirTarget)
         {0, five, {}, "A"}, {1, five, {}, "B"}, {2, five, {}, "B"}, {3, five, {}, "D"}, {4, five, {0.8F}, "F"},
         {4, five, {0.26F}, "B"}, {2, three, {0.9F, 0.1F, 0.9F, 0.9F}, "B"},
         // The target is drawn first, and again while the draw hits a beaten enemy.
-        {4, three, {0.0F, 0.9F, 0.1F, 0.9F, 0.9F, 0.0F, 0.0F, 0.7F}, "B"},
-    };
+        {4, three, {0.0F, 0.9F, 0.1F, 0.9F, 0.9F, 0.0F, 0.0F, 0.7F}, "B"}};
     for (const auto& row : rows) {
         AttSr = row.order;
         Minimize = 1; // minimised, the caption shows the vitality and the enemies left
         const int messages = row.roster.size() == 5 ? 2 : 5;
         const RecordingView view = fight(row.roster, row.draws, {}, {true}, messages, row.order != 2).first;
         const QString target = QString::fromLatin1(row.target);
-        EXPECT_EQ(view.messages.last(), QStringLiteral("Cが、%1 に攻撃!").arg(target)) << row.order;
-        EXPECT_EQ(view.captions.value(messages - 1), row.order == 2 ? QString() : QStringLiteral("V:999 残:%1")
+        EXPECT_EQ(view.messages.last(), u"Cが、%1 に攻撃!"_s.arg(target)) << row.order;
+        EXPECT_EQ(view.captions.value(messages - 1), row.order == 2 ? QString() : u"V:999 残:%1"_s
                   .arg(row.roster.size() == 5 ? 4 : 1)) << row.order;
-        EXPECT_EQ(view.log.value(view.log.size() - 1), QStringLiteral("select:") + target) << row.order;
-        EXPECT_EQ(view.log.contains(QStringLiteral("A:Dead")), row.roster.size() == 3) << row.order;
+        EXPECT_EQ(view.log.value(view.log.size() - 1), u"select:"_s + target) << row.order;
+        EXPECT_EQ(view.log.contains(u"A:Dead"_s), row.roster.size() == 3) << row.order;
     }
 }
 
@@ -199,18 +190,16 @@ TEST_F(BattleTest, VictoryGrowsTheCharacterFileOrLeavesItAlone)
         {"half the hit truncates", Grows, 0.69F, 99, 40, 172, 1},
         {"two levels at once", Grows, 0.7F, 100, 1000, 3053, 3},
         {"dry run reaching the next step", DryRun, 0.7F, 100, 42, 179, 2},
-        {"read-only file", ReadOnly, 0.7F, 100, 42, 179, 1}, // no owner write bit: unwritable even for root
-    };
+        {"read-only file", ReadOnly, 0.7F, 100, 42, 179, 1}}; // no owner write bit: unwritable even for root
     Log = 1;
-    LogPath = home.file(QStringLiteral("Hero_120000.Log"));
+    LogPath = home.file(u"Hero_120000.Log"_s);
     MsgWait = 0.5F;
     for (const auto& row : rows) {
         CharaRecord hero = heroFile();
         std::tie(hero.Agility, hero.Luck, hero.Strength, hero.Defense) = std::tuple(100, 10, 500, 0);
         hero.Vitarity = 1000;
         const QByteArray before = readFile(CharaPath);
-        if (row.file == ReadOnly)
-            ::chmod(QFile::encodeName(CharaPath).constData(), 0444);
+        chmodded(CharaPath, row.file == ReadOnly ? 0444 : 0644);
         QFile::remove(LogPath);
         const CharaRecord enemy = enemyFile(fighter("big", 400, 100, 0, 150, 0, 1 + row.levelDiff));
         // Filler draws of 0.25 give bytes of 67.
@@ -222,14 +211,14 @@ TEST_F(BattleTest, VictoryGrowsTheCharacterFileOrLeavesItAlone)
                                            "bigを倒した|すべての敵を倒した!|Heroは、%2の経験を得た")
                                 .arg(row.hit).arg(row.gain).split(u'|');
         if (row.level > 1)
-            shown << QStringLiteral("Heroのレベルが%1上がった!").arg(row.level - 1);
+            shown << u"Heroのレベルが%1上がった!"_s.arg(row.level - 1);
         EXPECT_EQ(view.messages, shown) << row.name;
         // Standing, flinching under the blow, swinging, triumphant.
-        EXPECT_EQ(view.poses, QStringLiteral("SSFWWWWVVV").left(shown.size())) << row.name;
+        EXPECT_EQ(view.poses, u"SSFWWWWVVV"_s.left(shown.size())) << row.name;
         // The start and the end wait 2 s, every blow MsgWait.
         const QList<qint64> blows{2000, 500, 500, 500, 500, 500, 500};
         EXPECT_EQ(view.waits, blows + QList<qint64>(shown.size() - 7, 2000)) << row.name;
-        EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), shown.join(QLatin1Char('\n')) + QLatin1Char('\n')) << row.name;
+        EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), shown.join(u'\n') + u'\n') << row.name;
         EXPECT_EQ(QFile::exists(enemy.FileName), row.file == DryRun) << row.name;
 
         const bool grown = row.file == Grows;
@@ -241,93 +230,86 @@ TEST_F(BattleTest, VictoryGrowsTheCharacterFileOrLeavesItAlone)
         EXPECT_EQ(std::tuple(CheckCharaFile(CharaPath), Chara.Experience, Idle),
                   std::tuple(true, grown ? 1000 + row.gain : 1000, kTrue)) << row.name;
         EXPECT_EQ(Chara.Vitarity, Chara.MaxVitarity) << row.name << ": healed after every victory";
-        ::chmod(QFile::encodeName(CharaPath).constData(), 0644);
+        chmodded(CharaPath, 0644);
     }
 }
 
 TEST_F(BattleTest, DefeatDisposesOfTheCharacterFileAndAStalemateOfNothing)
 {
     CharaRecord hero = heroFile();
-    std::tie(hero.Vitarity, hero.Agility) = std::tuple(5, 1);
-    const CharaRecord weak = enemyFile(fighter("weak", 1, 0, 0, 1, 0));
-    const CharaRecord strong = enemyFile(fighter("strong", 999, 100, 0, 1, 0));
+    std::tie(hero.Vitarity, hero.Agility) = std::tuple(5, 0);
     // With every Agility 0 nobody can act: nothing is beaten, nothing grows.
-    hero.Agility = 0;
     EXPECT_EQ(fight({hero, enemyFile(fighter("idle", 10, 1, 1, 0, 0))}, {}).second.outcome, BattleOutcome::Stalemate);
-    EXPECT_TRUE(QFile::exists(home.file(QStringLiteral("idle.txt"))) && readFile(CharaPath).size() == 1000);
-    // The character beats "weak", then "strong" fells it.
-    hero.Agility = 1;
-    Idle = kFalse;
-    const QString heroPath = CharaPath;
-    const auto [view, report] = fight({hero, weak, strong}, {0.9F, 0.1F, 0.9F, 0.9F, 0.9F, 0.1F, 0.9F, 0.9F});
-    EXPECT_EQ(report.outcome, BattleOutcome::Defeat);
-    EXPECT_EQ(view.messages.last(), QStringLiteral("Heroは、死んでしまった..."));
-    EXPECT_TRUE(view.poses.endsWith(QStringLiteral("FX"))) << view.poses.toStdString();
-    EXPECT_EQ(view.waits.last(), 2000);
-    EXPECT_FALSE(QFile::exists(heroPath));
-    EXPECT_TRUE(QFile::exists(home.trashed(QStringLiteral("Hero.dmf"))));
-    EXPECT_FALSE(QFile::exists(weak.FileName)) << "beaten before the defeat, stays removed";
-    EXPECT_TRUE(QFile::exists(strong.FileName)) << "still standing, stays in place";
-    EXPECT_TRUE(CharaPath.isEmpty() && Chara == CharaRecord{});
-    EXPECT_EQ(Idle, kTrue);
+    EXPECT_TRUE(QFile::exists(home.file(u"idle.txt"_s)) && readFile(CharaPath).size() == 1000);
+    // The character beats "weak", then "strong" fells it: both files go for good, or to the Trash.
+    for (const auto& [deadAfter, trashed] : {std::pair{1, QStringList()}, {0, {u"Hero.dmf"_s, u"weak.txt"_s}}}) {
+        SCOPED_TRACE(deadAfter);
+        DeadAfter = static_cast<std::int16_t>(deadAfter);
+        hero = heroFile();
+        std::tie(hero.Vitarity, hero.Agility) = std::tuple(5, 1);
+        const CharaRecord weak = enemyFile(fighter("weak", 1, 0, 0, 1, 0));
+        const CharaRecord strong = enemyFile(fighter("strong", 999, 100, 0, 1, 0));
+        Idle = kFalse;
+        const auto [view, report] = fight({hero, weak, strong}, {0.9F, 0.1F, 0.9F, 0.9F, 0.9F, 0.1F, 0.9F, 0.9F});
+        EXPECT_EQ(report.outcome, BattleOutcome::Defeat);
+        EXPECT_EQ(view.messages.last(), u"Heroは、死んでしまった..."_s);
+        EXPECT_TRUE(view.poses.endsWith(u"FX"_s)) << view.poses.toStdString();
+        EXPECT_EQ(view.waits.last(), 2000);
+        EXPECT_FALSE(QFile::exists(hero.FileName) || QFile::exists(weak.FileName)) << "beaten earlier, stays removed";
+        EXPECT_EQ(QDir(home.file(u"xdg/Trash/files"_s)).entryList(QDir::Files), trashed);
+        EXPECT_TRUE(QFile::exists(strong.FileName)) << "still standing, stays in place";
+        EXPECT_TRUE(CharaPath.isEmpty() && Chara == CharaRecord{});
+        EXPECT_EQ(Idle, kTrue);
+    }
 }
 
 TEST_F(BattleTest, BonusExperience)
 {
-    // Against an enemy 2 levels up (+6), the character (Agility 100) dodges
-    // (+2 only when the enemy is faster), then lands a critical hit (+3 only
-    // on a faster enemy) or a normal one (+1).
-    const struct { const char* name; int agility; std::initializer_list<float> draws; int bonus; } rows[] = {
-        {"faster enemy", 150, {0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6 + 2 + 3},
-        {"equal enemy", 100, {0.1F, 0.9F, 0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6},
-        {"normal hit", 50, {0.9F, 0.1F, 0.9F, 0.9F}, 6 + 1},
-    };
-    for (const auto& row : rows) {
+    // Against an enemy 2 levels up (+6), the character (Agility 100) dodges (+2 only when the enemy is faster), then
+    // lands a critical hit (+3 only on a faster enemy) or a normal one (+1).
+    const struct { int agility; std::initializer_list<float> draws; int bonus; } rows[] = {
+        {150, {0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6 + 2 + 3},
+        {100, {0.1F, 0.9F, 0.1F, 0.9F, 0.9F, 0.1F, 0.0F, 0.0F}, 6}, {50, {0.9F, 0.1F, 0.9F, 0.9F}, 6 + 1}};
+    for (const auto& [agility, draws, bonus] : rows) {
         CharaRecord hero = heroFile();
         std::tie(hero.Agility, hero.Luck, hero.Strength) = std::tuple(100, 10, 100);
-        const Roster roster{hero, fighter("foe", 50, 10, 0, row.agility, 0, 3)};
-        EXPECT_EQ(fight(roster, row.draws, {}, {true}).second.bonusExp, row.bonus) << row.name;
+        EXPECT_EQ(fight({hero, fighter("foe", 50, 10, 0, agility, 0, 3)}, draws, {}, {true}).second.bonusExp, bonus)
+            << agility;
     }
 }
 
 TEST(BattleMessages, StylesNameTheRightOneAndTheViolentShrugsOffOnePoint)
 {
     // Every name differs, so a text naming the wrong one shows; the victory case reads the role-playing texts.
-    MessageArgs a{.chara = QStringLiteral("Hero"), .attacker = QStringLiteral("imp"), .target = QStringLiteral("memo")};
+    MessageArgs a{.chara = u"Hero"_s, .attacker = u"imp"_s, .target = u"memo"_s};
     using enum BattleEvent;
-    const struct { std::int16_t style; BattleEvent event; int damage; const char* text; } rows[] = {
+    const std::tuple<std::int16_t, BattleEvent, int, const char*> rows[] = {
         {StyleBusiness, AttackOnCharacter, 2, "impが、Hero の削除を実行しました"},
         {StyleViolent, DamageTaken, 1, "Hero「ふん！1程度など、屁でもないわ！"},
-        {StyleViolent, DamageTaken, 2, "Hero「ぐはぁッ！この俺が2も食らうとは・・・"},
-    };
-    for (const auto& row : rows) {
-        a.damage = row.damage;
-        EXPECT_EQ(MessageText(row.style, row.event, a), QString::fromUtf8(row.text)) << row.text;
+        {StyleViolent, DamageTaken, 2, "Hero「ぐはぁッ！この俺が2も食らうとは・・・"}};
+    for (const auto& [style, event, damage, text] : rows) {
+        a.damage = damage;
+        EXPECT_EQ(MessageText(style, event, a), QString::fromUtf8(text)) << text;
     }
 }
-
-// --- the drop -------------------------------------------------------------
 
 TEST_F(BattleTest, DropFiltersOrdersAndLogsOrOnlyBeeps)
 {
     heroFile();
     const auto at = [this](const char* name) { return home.file(QString::fromUtf8(name)); };
     for (const char* name : {"b.txt", "a.txt", ".hidden", "ro.txt", "two\nlines.txt", "日本語.txt"})
-        writeFileOfSize(at(name), 10);
-    ::chmod(QFile::encodeName(at("ro.txt")).constData(), 0444);
+        makeFile(at(name), "0123456789", name[0] == 'r' ? 0444 : 0644);
     // A file of a folder it could not leave, among those of one it can.
-    ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("kept")));
-    writeFileOfSize(at("kept/c.txt"), 10);
-    ::chmod(QFile::encodeName(at("kept")).constData(), 0555);
-    ASSERT_EQ(::mkfifo(QFile::encodeName(at("pipe")).constData(), 0644), 0);
-    ASSERT_EQ(::symlink("b.txt", QFile::encodeName(at("link.txt")).constData()), 0);
-    ASSERT_EQ(::symlink("Hero.dmf", QFile::encodeName(at("me.dmf")).constData()), 0);
+    makeFile(makeDir(at("kept")) + u"/c.txt"_s, "0123456789");
+    chmodded(at("kept"), 0555);
+    ASSERT_EQ(::mkfifo(native(at("pipe")).constData(), 0644), 0);
+    ASSERT_FALSE(makeLink(u"b.txt"_s, at("link.txt")).isEmpty() || makeLink(u"Hero.dmf"_s, at("me.dmf")).isEmpty());
     // A name that is not UTF-8 cannot be named back from its text.
-    const QByteArray badName = QFile::encodeName(home.path()) + "/bad\xFF\xFEname.txt";
+    const QByteArray badName = native(home.path()) + "/bad\xFF\xFEname.txt";
     ::close(::open(badName.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     QStringList paths;
-    for (const char* name : {"missing.txt", "b.txt", "Hero.dmf", ".hidden", "ro.txt", "pipe", ".", "kept/c.txt", "a.txt", "b.txt",
-                             "link.txt", "./Hero.dmf", "me.dmf", "two\nlines.txt", "日本語.txt"})
+    for (const char* name : {"missing.txt", "b.txt", "Hero.dmf", ".hidden", "ro.txt", "pipe", ".", "kept/c.txt",
+                             "a.txt", "b.txt", "link.txt", "./Hero.dmf", "me.dmf", "two\nlines.txt", "日本語.txt"})
         paths << at(name);
     paths << QFile::decodeName(badName);
     ScriptedRandom rnd({}, 0.3F);
@@ -338,11 +320,10 @@ TEST_F(BattleTest, DropFiltersOrdersAndLogsOrOnlyBeeps)
     EXPECT_EQ(std::tuple(busy.beeps, busy.log.size(), LogPath), std::tuple(1, 0, QString()));
     Idle = kTrue;
     EXPECT_EQ(Battle(view, {true}).Form_OLEDragDrop(paths), DropResult::Fought);
-    EXPECT_EQ(view.log.filter(QStringLiteral("add:")).join(u'|'),
-              QStringLiteral("add:b|add:a|add:link|add:two\nlines|add:日本語"));
+    EXPECT_EQ(view.log.filter(u"add:"_s).join(u'|'), u"add:b|add:a|add:link|add:two\nlines|add:日本語"_s);
     EXPECT_EQ(view.beeps, 0);
     // The log is named after the character and the time the battle began.
-    const QString pattern = QRegularExpression::escape(HomeFolder()) + QStringLiteral("/Hero_\\d{6}\\.Log");
+    const QString pattern = QRegularExpression::escape(HomeFolder()) + u"/Hero_\\d{6}\\.Log"_s;
     EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(LogPath).hasMatch());
     EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), view.messages.join(u'\n') + u'\n');
 }
@@ -353,9 +334,9 @@ TEST(DroppedPaths, OnlyPlainAbsolutePathsOfLocalFiles)
 {
     QMimeData mime;
     EXPECT_EQ(DroppedPaths(mime), std::nullopt);
-    mime.setData(QStringLiteral("text/uri-list"),
+    mime.setData(u"text/uri-list"_s,
                  "file:a.txt\r\nfile:///a/../b\r\nfile:///a//b\r\nhttps://h/c\r\nfile:///tmp/x%20y\r\nfile:///\r\n");
-    EXPECT_EQ(DroppedPaths(mime), (QStringList{QStringLiteral("/tmp/x y"), QStringLiteral("/")}));
+    EXPECT_EQ(DroppedPaths(mime), (QStringList{u"/tmp/x y"_s, u"/"_s}));
 }
 
 } // namespace

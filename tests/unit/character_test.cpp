@@ -5,12 +5,6 @@
 #include "services/HomeFolder.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 using namespace dm;
 using namespace dm::test;
 
@@ -29,32 +23,39 @@ CharaRecord load(const QTemporaryDir& dir, const char* name, qint64 size)
 
 TEST(Derivation, FileGivesItsCombatant)
 {
-    const struct { const char *name, *file; qint64 size; int level, maxVit, str, def, agi, luck, itemNo;
-                   const char* item; int levelStep; qint64 nextLevel; } rows[] = {
-        {"extension in capitals", "readme.tXt", 3000, 2, 276, 85, 101, 89, 91, 433, "Flame Blade", 1214, 3642},
-        // One step exactly reaches level 2; a byte less does not.
-        {"exactly one step", "Hero.dmf", 1179, 2, 197, 151, 45, 173, 19, 999, "Cape", 1179, 3537},
-        {"one byte short", "Hero.dmf", 1178, 1, 134, 150, 43, 169, 11, 999, "Cape", 1179, 1179},
-        {"empty name", ".dmf", 10, 1, 62, 126, 85, 127, 63, 317, "", 1179, 1179}, // digits 0 9 2 7 4 5 6 3
-        // Code page 932 bytes 83 81 83 82 give the digits 3 3 3 0 7 2 9 0.
-        {"japanese name", "メモ", 1, 1, 98, 34, 134, 33, 97, 590, "", 1000, 1000},
+    struct Row {
+        const char *file, *name, *tribe, *item;
+        qint64 size;
+        int level, maxVit, str, def, agi, luck, itemNo, levelStep;
+        qint64 nextLevel;
     };
+    // The name ends at the last dot and the tribe starts after it.
+    const Row rows[] = {{"readme.tXt", "readme", "TXT", "Flame Blade", 3000, 2, 276, 85, 101, 89, 91, 433, 1214, 3642},
+        // One step exactly reaches level 2; a byte less does not.
+        {"Hero.dmf", "Hero", "DMF", "Cape", 1179, 2, 197, 151, 45, 173, 19, 999, 1179, 3537},
+        {"Hero.dmf", "Hero", "DMF", "Cape", 1178, 1, 134, 150, 43, 169, 11, 999, 1179, 1179},
+        // GZ: 71 * 1.5 = 106.5 rounds to even.
+        {"a.tar.gz", "a.tar", "GZ", "", 2000, 2, 209, 59, 165, 143, 51, 860, 1106, 3318},
+        // An empty name gives the digits 0 9 2 7 4 5 6 3.
+        {".bashrc", "", "BASHRC", "", 500, 1, 62, 126, 85, 127, 63, 317, 1256, 1256},
+        {"name.", "name", "", "", 1500, 2, 175, 139, 141, 137, 75, 384, 1000, 3000},
+        // Code page 932 bytes 83 81 83 82 give the digits 3 3 3 0 7 2 9 0.
+        {"メモ", "メモ", "", "", 1, 1, 98, 34, 134, 33, 97, 590, 1000, 1000}};
     QTemporaryDir dir;
-    for (const auto& c : rows) {
-        const QFileInfo info(dir.filePath(QString::fromUtf8(c.file)));
+    for (const Row& c : rows) {
         const CharaRecord chara = load(dir, c.file, c.size);
-        EXPECT_EQ(chara, (CharaRecord{info.completeBaseName(), c.level, c.maxVit, c.maxVit, c.str, c.def, c.agi, c.luck,
-                                      c.itemNo, QString::fromUtf8(c.item), info.suffix().toUpper(),
-                                      static_cast<int>(c.size), dir.path() + u'/', c.levelStep, info.filePath()}))
-            << c.name;
-        EXPECT_EQ(NextLevelExperience(chara), c.nextLevel) << c.name;
+        EXPECT_EQ(chara, (CharaRecord{QString::fromUtf8(c.name), c.level, c.maxVit, c.maxVit, c.str, c.def, c.agi,
+                                      c.luck, c.itemNo, QString::fromUtf8(c.item), QString::fromUtf8(c.tribe),
+                                      static_cast<int>(c.size), dir.path() + u'/', c.levelStep,
+                                      dir.filePath(QString::fromUtf8(c.file))}))
+            << c.file;
+        EXPECT_EQ(NextLevelExperience(chara), c.nextLevel) << c.file;
     }
     // A 3 GiB file saturates at the largest 32-bit size.
     const CharaRecord huge = load(dir, "big.iso", qint64{3} << 30);
     EXPECT_EQ(huge.Experience, 2147483647);
     EXPECT_GT(NextLevelExperience(huge), huge.Experience);
 }
-
 TEST(Derivation, NamesThatGiveTheSameCombatant)
 {
     // Only the first eight name bytes count; what code page 932 cannot hold counts as '?'.
@@ -62,7 +63,7 @@ TEST(Derivation, NamesThatGiveTheSameCombatant)
     for (const auto& [a, b] : {std::pair{"abcdefgh.txt", "abcdefghXYZ.txt"}, std::pair{"?.txt", "\U0001F600.txt"}}) {
         const CharaRecord first = load(dir, a, 4000);
         CharaRecord second = load(dir, b, 4000);
-        EXPECT_EQ(second.Name + QStringLiteral(".txt"), QString::fromUtf8(b)) << "the name stays whole";
+        EXPECT_EQ(second.Name + u".txt"_s, QString::fromUtf8(b)) << "the name stays whole";
         std::tie(second.Name, second.FileName) = std::tie(first.Name, first.FileName);
         EXPECT_EQ(first, second) << b;
     }
@@ -72,56 +73,54 @@ TEST(Derivation, HalvesRoundToEven)
 {
     // The tribe's last byte never counts; 65 * 1.5 = 97.5 rounds to even; code page 932 byte B1 counts as 177, not
     // as -79.
-    const struct { const char* tribe; int step; } steps[] = {{"A", 1000}, {"AB", 1098}, {"ABCDE", 1230}, {"ｱA", 1266}};
-    for (const auto& row : steps)
-        EXPECT_EQ(LevelStepOf(QString::fromUtf8(row.tribe)), row.step) << row.tribe;
-    const struct { int percent, base, expected; } effective[] = {{115, 45, 52}, {50, 45, 22}, {50, 7, 4}, {10, 4, 0}};
-    for (const auto& row : effective)
-        EXPECT_EQ(EffectiveParameter(row.percent, row.base), row.expected) << row.percent << "% of " << row.base;
+    for (const auto& [tribe, step] : {std::pair{"A", 1000}, {"AB", 1098}, {"ABCDE", 1230}, {"ｱA", 1266}})
+        EXPECT_EQ(LevelStepOf(QString::fromUtf8(tribe)), step) << tribe;
+    const std::tuple<int, int, int> effective[] = {{115, 45, 52}, {50, 45, 22}, {50, 7, 4}, {10, 4, 0}};
+    for (const auto& [percent, base, expected] : effective)
+        EXPECT_EQ(EffectiveParameter(percent, base), expected) << percent << "% of " << base;
 }
 
 TEST(ItemTable, NumbersPickTheirRowAndRandomItemsDrawTheirBonuses)
 {
-    // Ends of a range and a gap; bonuses count on top of 100 percent. Random items draw which parameter gains,
-    // halves round to even.
+    // Ends of a range, a gap and the second Iron Helm; bonuses count on top of 100 percent. Random items draw which
+    // parameter gains, halves round to even.
     const struct { int itemNo; std::initializer_list<float> draws; const char* name; QList<int> percent; } rows[] = {
         {990, {}, "Cape", {100, 105, 100, 100}}, {989, {}, "Iron Helm", {100, 115, 100, 100}},
         {885, {}, "Iron Hammer", {135, 100, 95, 100}}, {871, {}, "", {100, 100, 100, 100}},
-        {228, {0.0F}, "XXX Drag", {200, 100, 100, 100}}, {9, {0.25F}, "XXX Drag", {100, 200, 100, 100}},
-        {9, {0.375F}, "XXX Drag", {100, 100, 200, 100}}, {9, {0.625F}, "XXX Drag", {100, 100, 200, 100}},
-        {9, {0.75F}, "XXX Drag", {100, 100, 100, 200}}, {9, {0.96875F}, "XXX Drag", {50, 50, 50, 50}},
+        {761, {}, "Iron Helm", {105, 130, 100, 100}}, {228, {0.0F}, "XXX Drag", {200, 100, 100, 100}},
+        {9, {0.25F}, "XXX Drag", {100, 200, 100, 100}}, {9, {0.375F}, "XXX Drag", {100, 100, 200, 100}},
+        {9, {0.625F}, "XXX Drag", {100, 100, 200, 100}}, {9, {0.75F}, "XXX Drag", {100, 100, 100, 200}},
+        {9, {0.96875F}, "XXX Drag", {50, 50, 50, 50}},
         {20, {0.125F, 0.375F, 0.625F, 0.875F}, "Mountain Weather", {62, 88, 112, 138}},
-        {20, {0.0F, 0.99F, 0.5F, 0.0F}, "Mountain Weather", {50, 149, 100, 50}},
-    };
-    for (const auto& row : rows) {
-        ScriptedRandom rnd(row.draws);
+        {20, {0.0F, 0.99F, 0.5F, 0.0F}, "Mountain Weather", {50, 149, 100, 50}}};
+    for (const auto& [itemNo, draws, name, percent] : rows) {
+        SCOPED_TRACE(itemNo);
+        ScriptedRandom rnd(draws);
         CharaRecord chara;
-        chara.ItemNo = row.itemNo;
+        chara.ItemNo = itemNo;
         const CharaRecord item = PickItem(chara);
-        EXPECT_EQ(rnd.drawn(), static_cast<int>(row.draws.size())) << row.itemNo;
-        EXPECT_EQ(item.Item, QString::fromLatin1(row.name)) << row.itemNo;
-        EXPECT_EQ((QList<int>{item.Strength, item.Defense, item.Agility, item.Luck}), row.percent) << row.itemNo;
+        EXPECT_EQ(rnd.drawn(), static_cast<int>(draws.size()));
+        EXPECT_EQ(item.Item, QString::fromLatin1(name));
+        EXPECT_EQ((QList<int>{item.Strength, item.Defense, item.Agility, item.Luck}), percent);
     }
 }
 
 TEST(CheckCharaFile, AcceptsOnlyAMatchingHeader)
 {
     QTemporaryDir dir;
-    const struct { const char* name; QByteArray contents; bool valid; } rows[] = {
-        {"stamped 1000", stampedChara(1000), true},
+    const std::tuple<const char*, QByteArray, bool> rows[] = {{"stamped 1000", stampedChara(1000), true},
         // What the header of every 1000-byte character file ever made starts with.
         {"made earlier", QByteArray("\x92\x7A\x65", 3) + QByteArray(997, 'f'), true},
         {"one byte appended", stampedChara(1000) + 'x', false},
         // Bytes that decode to no digit count as 0: 1009 needs 0, 0, 2.
         {"non-digit zeros", QByteArray("\xFF\x05\x62", 3) + QByteArray(1006, 'f'), true},
         {"non-digit for a needed digit", QByteArray("\x91\x71\xFF", 3) + QByteArray(1006, 'f'), false},
-        {"two bytes", QByteArray("\x90\x71", 2), false},
-    };
-    for (const auto& row : rows) {
-        writeFile(dir.filePath(QString::fromLatin1(row.name)), row.contents);
-        EXPECT_EQ(CheckCharaFile(dir.filePath(QString::fromLatin1(row.name))), row.valid) << row.name;
+        {"two bytes", QByteArray("\x90\x71", 2), false}};
+    for (const auto& [name, contents, valid] : rows) {
+        writeFile(dir.filePath(QString::fromLatin1(name)), contents);
+        EXPECT_EQ(CheckCharaFile(dir.filePath(QString::fromLatin1(name))), valid) << name;
     }
-    EXPECT_FALSE(CheckCharaFile(dir.filePath(QStringLiteral("missing.dmf"))) || CheckCharaFile(dir.path()));
+    EXPECT_FALSE(CheckCharaFile(dir.filePath(u"missing.dmf"_s)) || CheckCharaFile(dir.path()));
 }
 
 TEST(FillerByte, CoversThirtyTwoToOneSeventyTwo)
@@ -134,25 +133,24 @@ TEST(FillerByte, CoversThirtyTwoToOneSeventyTwo)
 TEST(MakeChara, RefusesOrWritesAStampedThousandBytes)
 {
     TempHome home;
-    writeFileOfSize(home.file(QStringLiteral("x,y.dmf")), 5);
-    writeFileOfSize(home.file(QStringLiteral("Taken.dmf")), 5);
-    const QString forbidden = QStringLiteral("\\ / : , ; * ? \" < > | は、使えません");
-    const QString exists = QStringLiteral("すでに存在するキャラです");
-    const struct { const char* name; QString message; } rows[] = { // no message: made
-        {"", QStringLiteral("名前を入力して下さい")}, {"a/b", forbidden}, {"x,y", exists}, // the later check weighs more
-        {"Taken", exists}, {"Hero", {}}, {"   ", {}}};
+    writeFileOfSize(home.file(u"x,y.dmf"_s), 5);
+    writeFileOfSize(home.file(u"Taken.dmf"_s), 5);
+    const QString forbidden = u"\\ / : , ; * ? \" < > | は、使えません"_s, exists = u"すでに存在するキャラです"_s;
+    // No message: made. Of a forbidden and a taken name, the later check weighs more.
+    const std::pair<const char*, QString> rows[] = {{"", u"名前を入力して下さい"_s}, {"a/b", forbidden},
+        {"x,y", exists}, {"Taken", exists}, {"Hero", {}}, {"   ", {}}};
     ScriptedRandom rnd({}, 0.25F); // filler bytes of 67
-    for (const auto& row : rows) {
-        QString path = QStringLiteral("untouched");
-        bool cancel = row.message.isEmpty();
-        EXPECT_EQ(MakeChara(QString::fromUtf8(row.name), path, cancel), row.message) << row.name;
-        EXPECT_EQ(cancel, !row.message.isEmpty()) << row.name;
-        const QString made = HomeFolder() + QLatin1Char('/') + QString::fromUtf8(row.name) + QStringLiteral(".dmf");
-        EXPECT_EQ(path, row.message.isEmpty() ? made : QStringLiteral("untouched")) << row.name;
-        EXPECT_TRUE(!row.message.isEmpty() || (CheckCharaFile(made) && readFile(made).mid(10) == QByteArray(990, 67)))
-            << row.name;
+    for (const auto& [name, message] : rows) {
+        QString path = u"untouched"_s;
+        bool cancel = message.isEmpty();
+        EXPECT_EQ(MakeChara(QString::fromUtf8(name), path, cancel), message) << name;
+        EXPECT_EQ(cancel, !message.isEmpty()) << name;
+        const QString made = HomeFolder() + u'/' + QString::fromUtf8(name) + u".dmf"_s;
+        EXPECT_EQ(path, message.isEmpty() ? made : u"untouched"_s) << name;
+        EXPECT_TRUE(!message.isEmpty() || (CheckCharaFile(made) && readFile(made).mid(10) == QByteArray(990, 67)))
+            << name;
     }
-    EXPECT_EQ(readFile(home.file(QStringLiteral("Taken.dmf"))).size(), 5);
+    EXPECT_EQ(readFile(home.file(u"Taken.dmf"_s)).size(), 5);
 }
 
 } // namespace

@@ -5,16 +5,10 @@
 #include "services/clsFile.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtEndian>
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <fcntl.h>
 #include <functional>
 #include <linux/fs.h>
@@ -23,7 +17,6 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 
 namespace dm {
 namespace {
@@ -31,28 +24,11 @@ namespace {
 using namespace test;
 using Result = clsFile::Result;
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
 clsFile fileAt(const QString& path)
 {
     clsFile f;
     f.setFileName(path);
     return f;
-}
-// Entries made with exact modes whatever the umask; each returns its path.
-QString chmodded(const QString& path, mode_t mode)
-{
-    EXPECT_EQ(::chmod(native(path).constData(), mode), 0) << path.toStdString();
-    return path;
-}
-QString makeDir(const QString& p, mode_t mode = 0755) { return chmodded(QDir().mkpath(p) ? p : QString(), mode); }
-QString makeFile(const QString& path, const QByteArray& contents, mode_t mode = 0644)
-{
-    writeFile(path, contents);
-    return chmodded(path, mode);
-}
-QString makeLink(const QString& target, const QString& link)
-{
-    return ::symlink(native(target).constData(), native(link).constData()) == 0 ? link : QString();
 }
 QString in(const QString& dir, const char* name) { return dir + u'/' + QLatin1String(name); }
 QString plain(const QString& dir, const char* name, int size, mode_t mode = 0644)
@@ -70,15 +46,12 @@ int attrsOf(const clsFile& f)
 // Root's privileges override the mode bits, so refusals are tried as nobody.
 constexpr uid_t kNobody = 65534;
 bool canDropToNobody() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
-// GLib's local trash leaks its error texts when refused; leak checks of
-// this program's own code run in the cases as root.
+// GLib's local trash leaks its error texts when refused; leak checks of this program's own code run as root.
 ProcessResult runCliAsNobody(const QStringList& args)
 {
-    const QString asan = qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":detect_leaks=0");
-    return runProgram(QStringLiteral("/usr/bin/env"),
-                      QStringList{QStringLiteral("ASAN_OPTIONS=") + asan, QStringLiteral("/usr/bin/setpriv"),
-                                  QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                  QStringLiteral("--clear-groups"), QStringLiteral(DUSTMAW_CLI)} + args);
+    const QString asan = u"ASAN_OPTIONS="_s + qEnvironmentVariable("ASAN_OPTIONS") + u":detect_leaks=0"_s;
+    return runProgram(u"/usr/bin/env"_s, QStringList{asan, u"/usr/bin/setpriv"_s, u"--reuid=65534"_s,
+                                                     u"--regid=65534"_s, u"--clear-groups"_s, QStringLiteral(DUSTMAW_CLI)} + args);
 }
 
 TEST(FileObject, KindsOfPath)
@@ -109,12 +82,11 @@ TEST(FileObject, KindsOfPath)
         {"link to file", makeLink(plain(d, "t", 7), in(d, "l2")), 7, 0},
         {"dangling link", makeLink(in(d, "gone"), in(d, "l1")), -1, 0},
         // Root may remove it from /dev; anyone else may not.
-        {"device", QStringLiteral("/dev/null"), 0, ::geteuid() != 0 ? kSys | kRO : kSys},
+        {"device", u"/dev/null"_s, 0, ::geteuid() != 0 ? kSys | kRO : kSys},
         {"file in a folder nobody may write", plain(makeDir(in(d, "ro")), "x.txt", 9), 9, kRO},
         // Its read-only bit does not count: the mode bits alone say that.
         {"attributes from Samba", samba, 3, xattrs ? kHid | kArc : 0},
-        {"immutable file", in(d, "immutable.txt"), 5, immutable.on != 0 ? kRO : 0},
-    };
+        {"immutable file", in(d, "immutable.txt"), 5, immutable.on != 0 ? kRO : 0}};
     chmodded(in(d, "ro"), 0555);
     for (const auto& row : rows) {
         const clsFile f = fileAt(row.path);
@@ -175,21 +147,24 @@ TEST(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
     if (!canDropToNobody())
         GTEST_SKIP() << "needs root, to hand files to another user, and setpriv";
     QTemporaryDir dir;
-    const QString sticky = makeDir(chmodded(dir.path(), 0755) + QStringLiteral("/shared"), 01777);
-    const QString open = makeDir(dir.path() + QStringLiteral("/open"), 0777);
+    // Open to all, sticky and root's, sticky and nobody's own.
+    const QString folders[] = {makeDir(chmodded(dir.path(), 0755) + u"/open"_s, 0777),
+                               makeDir(dir.path() + u"/shared"_s, 01777), makeDir(dir.path() + u"/mine"_s, 01777)};
+    ASSERT_EQ(::chown(native(folders[2]).constData(), kNobody, gid_t(-1)), 0);
     const QByteArray acl = aclGrantingNobody();
-    const struct { const char* name; bool shared; mode_t mode; uid_t owner; gid_t group; bool acl, enabled, readOnly; }
-        rows[] = {{"unreadable.txt", true, 0600, 0, 0, false, false, false},
-                  {"another's.txt", true, 0666, 0, 0, false, true, true},
-                  {"own.txt", true, 0666, kNobody, 0, false, true, false},
-                  {"another's, read by all.txt", false, 0644, 0, 0, false, true, true},
-                  {"others may.txt", false, 0646, 0, 0, false, true, false},
+    const struct { const char* name; int folder; mode_t mode; uid_t owner; gid_t group; bool acl, enabled, readOnly; }
+        rows[] = {{"unreadable.txt", 1, 0600, 0, 0, false, false, false},
+                  {"another's.txt", 1, 0666, 0, 0, false, true, true},
+                  {"own.txt", 1, 0666, kNobody, 0, false, true, false},
+                  {"another's in one's own.txt", 2, 0666, 0, 0, false, true, false},
+                  {"another's, read by all.txt", 0, 0644, 0, 0, false, true, true},
+                  {"others may.txt", 0, 0646, 0, 0, false, true, false},
                   // The group's bits decide for its members, also when the others' say more.
-                  {"others may, not the group.txt", false, 0646, 0, kNobody, false, true, true},
-                  {"listed.txt", false, 0644, 0, 0, true, true, false}};
-    QStringList info{QStringLiteral("info"), QStringLiteral("--json")};
+                  {"others may, not the group.txt", 0, 0646, 0, kNobody, false, true, true},
+                  {"listed.txt", 0, 0644, 0, 0, true, true, false}};
+    QStringList info{u"info"_s, u"--json"_s};
     for (const auto& row : rows) {
-        info << plain(row.shared ? sticky : open, row.name, 3, row.mode);
+        info << plain(folders[row.folder], row.name, 3, row.mode);
         ASSERT_EQ(::chown(native(info.back()).constData(), row.owner, row.group), 0);
         if (row.acl && ::setxattr(native(info.back()).constData(), "system.posix_acl_access", acl.constData(),
                                   static_cast<size_t>(acl.size()), 0) != 0)
@@ -202,6 +177,8 @@ TEST(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
         EXPECT_TRUE(line.contains(json("Enabled", rows[i].enabled)) && line.contains(json("ReadOnly", rows[i].readOnly)))
             << rows[i].name << ": " << line.toStdString();
     }
+    EXPECT_EQ(runCliAsNobody({u"file"_s, u"delete"_s, info[5]}).exitCode, 0);
+    EXPECT_FALSE(QFileInfo::exists(info[5])) << "the folder's owner may remove another's entry";
 }
 
 // A minimal Windows program: DOS header, PE header, and one .rsrc section
@@ -247,15 +224,15 @@ TEST(FileObject, TimesAndVersions)
         return QStringList{QString::number(f.Executable()), f.FileVersion(), f.ProductVersion(), f.FileType(),
                            f.FileSubtype(), f.FileOS(), f.BuildType()}.join(u'|');
     };
-    const clsFile exe = fileAt(home.file(QStringLiteral("app.exe"))), note = fileAt(home.file(QStringLiteral("a.txt")));
+    const clsFile exe = fileAt(home.file(u"app.exe"_s)), note = fileAt(home.file(u"a.txt"_s));
     for (const bool plus : {false, true}) {
         writeFile(exe.FileName(), buildPe(kSample, plus));
-        EXPECT_EQ(texts(exe), QStringLiteral("1|40000.1.2.3|1.0.0.0|ﾌｫﾝﾄ|ﾄｩﾙｰﾀｲﾌﾟﾌｫﾝﾄ|32bit Windows NT|ﾌﾟﾚﾘﾘｰｽﾋﾞﾙﾄﾞ"));
+        EXPECT_EQ(texts(exe), u"1|40000.1.2.3|1.0.0.0|ﾌｫﾝﾄ|ﾄｩﾙｰﾀｲﾌﾟﾌｫﾝﾄ|32bit Windows NT|ﾌﾟﾚﾘﾘｰｽﾋﾞﾙﾄﾞ"_s);
     }
     // A text file has none of it, though its first bytes make it a program.
     writeFile(note.FileName(), "MZ is how this note begins");
-    EXPECT_EQ(texts(note), QStringLiteral("1|||不明|不明|不明|不明"));
-    EXPECT_EQ(texts(fileAt(home.file(QStringLiteral("gone")))), QStringLiteral("0|||不明|不明|不明|不明"));
+    EXPECT_EQ(texts(note), u"1|||不明|不明|不明|不明"_s);
+    EXPECT_EQ(texts(fileAt(home.file(u"gone"_s))), u"0|||不明|不明|不明|不明"_s);
     // A file's times in the local zone (Japan's here), the epoch too.
     const ScopedEnv zone("TZ", QByteArray("JST-9"));
     const struct { time_t utc; const char* local; } times[] = {{0, "1970年1月1日 木曜日    9:0:0"},
@@ -288,8 +265,8 @@ protected:
     FileOperations() { writeFile(b, "beta"); }
 
     TempHome home;
-    QString a = home.file(QStringLiteral("a.txt")), b = home.file(QStringLiteral("b.txt"));
-    QString folder = makeDir(home.file(QStringLiteral("folder")));
+    QString a = home.file(u"a.txt"_s), b = home.file(u"b.txt"_s);
+    QString folder = makeDir(home.file(u"folder"_s));
 };
 
 TEST_F(FileOperations, NothingIsReplacedAndAFolderReceives)
@@ -304,8 +281,7 @@ TEST_F(FileOperations, NothingIsReplacedAndAFolderReceives)
         {"copy into a folder", [&](clsFile& f) { return f.FileCopy(folder); }, Result::Done, to("a.txt"), true},
         {"move into a folder", [&](clsFile& f) { return f.Move(folder + u'/'); }, Result::Done, to("a.txt"), false},
         {"rename", [&](clsFile& f) { return f.Rename(to("c.txt")); }, Result::Done, to("c.txt"), false},
-        {"first move", [&](clsFile& f) { return f.FirstMove(to("d.txt")); }, Result::Done, to("d.txt"), false},
-    };
+        {"first move", [&](clsFile& f) { return f.FirstMove(to("d.txt")); }, Result::Done, to("d.txt"), false}};
     for (const auto& row : rows) {
         writeFile(a, "alpha");
         clsFile f = fileAt(a);
@@ -317,10 +293,10 @@ TEST_F(FileOperations, NothingIsReplacedAndAFolderReceives)
         EXPECT_EQ(readFile(row.landsAt), row.landsAt.isEmpty() ? QByteArray() : QByteArray("alpha")) << row.name;
         QFile::remove(row.landsAt);
     }
-    EXPECT_EQ(fileAt(home.file(QStringLiteral("gone"))).Move(folder), Result::NothingThere);
+    EXPECT_EQ(fileAt(home.file(u"gone"_s)).Move(folder), Result::NothingThere);
     // A link moves as the link.
     writeFile(a, "alpha");
-    EXPECT_EQ(fileAt(makeLink(a, home.file(QStringLiteral("link")))).Move(folder), Result::Done);
+    EXPECT_EQ(fileAt(makeLink(a, home.file(u"link"_s))).Move(folder), Result::Done);
     EXPECT_TRUE(QFileInfo(to("link")).isSymLink());
     EXPECT_EQ(readFile(a), QByteArray("alpha"));
 }
@@ -332,8 +308,8 @@ TEST_F(FileOperations, AcrossFileSystems)
     const QString script = QStringLiteral("mount -t tmpfs tmpfs \"$1\" || exit 100\n"
                                           "\"$2\" file move \"$3\" \"$1\"; echo $?; cat \"$1/a.txt\"\n"
                                           "\"$2\" file move \"$4\" \"$1/a.txt\"; echo $?\n");
-    const ProcessResult r = runProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("sh"),
-        QStringLiteral("-c"), script, QStringLiteral("sh"), folder, QStringLiteral(DUSTMAW_CLI), a, b});
+    const ProcessResult r = runProgram(u"unshare"_s, {u"-m"_s, u"sh"_s,
+        u"-c"_s, script, u"sh"_s, folder, QStringLiteral(DUSTMAW_CLI), a, b});
     if (r.exitCode == 100 || r.out.isEmpty())
         GTEST_SKIP() << "cannot mount a tmpfs in a mount namespace of its own here";
     EXPECT_EQ(r.out, QByteArray("0\nalpha1\n"));
@@ -348,37 +324,37 @@ protected:
     {
         static QTemporaryDir dir;
         static const QString path = [] {
-            const QString p = makeDir(chmodded(dir.path(), 0755) + QStringLiteral("/home"));
+            const QString p = makeDir(chmodded(dir.path(), 0755) + u"/home"_s);
             qputenv("HOME", native(p));
-            qputenv("XDG_DATA_HOME", native(p + QStringLiteral("/.local/share")));
+            qputenv("XDG_DATA_HOME", native(p + u"/.local/share"_s));
             return p;
         }();
         return path;
     }
-    static QString trash(const QString& sub = {}) { return home() + QStringLiteral("/.local/share/Trash") + sub; }
+    static QString trash(const QString& sub = {}) { return home() + u"/.local/share/Trash"_s + sub; }
     void SetUp() override
     {
         ASSERT_EQ(homeTrashPath(), trash()); // never the user's own
-        ASSERT_TRUE(QDir(home() + QStringLiteral("/.local")).removeRecursively());
+        ASSERT_TRUE(QDir(home() + u"/.local"_s).removeRecursively());
     }
     [[nodiscard]] QString work(const QString& name) const { return makeDir(m_work.path()) + u'/' + name; }
 
-    QTemporaryDir m_work{home() + QStringLiteral("/work-XXXXXX")};
+    QTemporaryDir m_work{home() + u"/work-XXXXXX"_s};
 };
 
 TEST_F(TrashAndDelete, ALinkGoesItsTargetStays)
 {
     for (const bool toTrash : {true, false}) {
-        const QString name = QString::number(toTrash), target = makeFile(work(name + QStringLiteral(" target")), "stays");
+        const QString name = QString::number(toTrash), target = makeFile(work(name + u" target"_s), "stays");
         const QString link = makeLink(target, work(name));
         clsFile f = fileAt(link);
         EXPECT_EQ(toTrash ? f.Trash() : f.Delete(), Result::Done) << toTrash;
         EXPECT_FALSE(QFileInfo(link).isSymLink()) << toTrash;
         EXPECT_EQ(readFile(target), QByteArray("stays")) << toTrash;
-        EXPECT_EQ(QFile::symLinkTarget(trash(QStringLiteral("/files/")) + name), toTrash ? target : QString());
+        EXPECT_EQ(QFile::symLinkTarget(trash(u"/files/"_s) + name), toTrash ? target : QString());
     }
     // A dangling link is no file to the file object; the free functions take any entry.
-    const QString dangling = makeLink(work(QStringLiteral("gone")), work(QStringLiteral("dangling")));
+    const QString dangling = makeLink(work(u"gone"_s), work(u"dangling"_s));
     EXPECT_EQ(fileAt(dangling).Trash(), Result::NothingThere);
     EXPECT_TRUE(moveToTrash(dangling, nullptr) && !QFileInfo(dangling).isSymLink());
 }
@@ -402,10 +378,10 @@ TEST_F(TrashAndDelete, NothingIsTouched)
     // The kernel reads up/../f.txt as real/f.txt, GIO as f.txt.
     for (const char* row : {"/up/../f.txt", "/ln/"}) {
         const QString dir = work(QString::fromLatin1(row).remove(u'/')), path = dir + QLatin1String(row);
-        makeFile(makeDir(dir + QStringLiteral("/real/in")).chopped(3) + QStringLiteral("/f.txt"), "inner");
-        makeFile(dir + QStringLiteral("/f.txt"), "outer");
-        makeLink(dir + QStringLiteral("/real/in"), dir + QStringLiteral("/up"));
-        makeLink(dir + QStringLiteral("/real"), dir + QStringLiteral("/ln"));
+        makeFile(makeDir(dir + u"/real/in"_s).chopped(3) + u"/f.txt"_s, "inner");
+        makeFile(dir + u"/f.txt"_s, "outer");
+        makeLink(dir + u"/real/in"_s, dir + u"/up"_s);
+        makeLink(dir + u"/real"_s, dir + u"/ln"_s);
         const QStringList before = tree(dir);
         for (const bool toTrash : {true, false}) {
             QString error;
@@ -424,21 +400,21 @@ TEST_F(TrashAndDelete, RefusedFileStaysWhereItWas)
     const struct { const char* op; bool trashIsAFile; } rows[] = {{"trash", false}, {"delete", false}, {"trash", true}};
     for (const auto& row : rows) {
         const QString dir = work(QString::fromLatin1(row.op) + QString::number(row.trashIsAFile));
-        const QString path = makeFile(makeDir(dir) + QStringLiteral("/victim.txt"), "still here");
-        for (const QString& p : {dir, home() + QStringLiteral("/.local"), home() + QStringLiteral("/.local/share"),
-                                 trash(), trash(QStringLiteral("/files")), trash(QStringLiteral("/info"))})
+        const QString path = makeFile(makeDir(dir) + u"/victim.txt"_s, "still here");
+        for (const QString& p : {dir, home() + u"/.local"_s, home() + u"/.local/share"_s,
+                                 trash(), trash(u"/files"_s), trash(u"/info"_s)})
             ASSERT_EQ(::chown(native(makeDir(p, 0700)).constData(), kNobody, gid_t(-1)), 0);
         if (!row.trashIsAFile)
             chmodded(dir, 0500);
         else if (QDir(trash()).removeRecursively())
             writeFile(trash(), "in the way");
-        const ProcessResult r = runCliAsNobody({QStringLiteral("file"), QString::fromLatin1(row.op), path});
+        const ProcessResult r = runCliAsNobody({u"file"_s, QString::fromLatin1(row.op), path});
         // Refused, with the reason after the path.
         const QByteArray told = "dustmaw-cli: " + native(path) + ": ";
         EXPECT_TRUE(r.exitCode == 1 && r.err.startsWith(told) && r.err.size() > told.size() + 1) << r.err.toStdString();
         EXPECT_EQ(readFile(path), QByteArray("still here")) << row.op;
         // Nothing went into the trash, nor was the file in its way touched.
-        const QStringList folders{trash(QStringLiteral("/files")), trash(QStringLiteral("/info"))};
+        const QStringList folders{trash(u"/files"_s), trash(u"/info"_s)};
         EXPECT_EQ(tree(trash()), row.trashIsAFile ? QStringList() : folders) << row.op;
         EXPECT_EQ(readFile(trash()), QByteArray(row.trashIsAFile ? "in the way" : "")) << row.op;
     }
@@ -450,14 +426,14 @@ QString facts(const QString& path)
     struct stat st {};
     if (::lstat(native(path).constData(), &st) != 0)
         return {};
-    return QStringLiteral("%1 %2 %3.%4 ")
+    return u"%1 %2 %3.%4 "_s
                .arg(st.st_mode, 0, 8).arg(st.st_size).arg(st.st_mtim.tv_sec).arg(st.st_mtim.tv_nsec)
            + (S_ISLNK(st.st_mode) ? QFile::symLinkTarget(path) : QString::fromUtf8(readFile(path)));
 }
 // A file (0640) or a link, with times of its own to the nanosecond.
 QString entry(const QString& path, bool link)
 {
-    const QString made = link ? makeLink(QStringLiteral("/elsewhere"), path) : makeFile(path, native(path), 0640);
+    const QString made = link ? makeLink(u"/elsewhere"_s, path) : makeFile(path, native(path), 0640);
     const timespec times[2] = {{1000000000, 111}, {1000000000, 222222222}};
     EXPECT_EQ(::utimensat(AT_FDCWD, native(made).constData(), times, AT_SYMLINK_NOFOLLOW), 0) << path.toStdString();
     return made;
@@ -466,7 +442,7 @@ QString entry(const QString& path, bool link)
 QByteArray infoPath(const TrashSlot& slot)
 {
     static const QRegularExpression whole(
-        QStringLiteral("^\\[Trash Info\\]\nPath=([^\n]+)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$"));
+        u"^\\[Trash Info\\]\nPath=([^\n]+)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$"_s);
     return whole.match(QString::fromLatin1(readFile(slot.infoPath()))).captured(1).toLatin1();
 }
 QByteArray escaped(const QString& path) { return native(path).toPercentEncoding("/"); }
@@ -484,7 +460,7 @@ TEST_F(TrashAndDelete, TheSlotIsWhereTheEntryLies)
         setTrashInfoByRename(byRename);
         ASSERT_TRUE(QDir(trash()).removeRecursively());
         for (const auto& row : rows) {
-            const QString dir = makeDir(work(QStringLiteral("%1 ü%").arg(++folder)));
+            const QString dir = makeDir(work(u"%1 ü%"_s.arg(++folder)));
             const QString path = entry(dir + u'/' + QString::fromUtf8(row.name), false);
             const FileId id = fileIdAt(path);
             TrashSlot slot;
@@ -495,11 +471,11 @@ TEST_F(TrashAndDelete, TheSlotIsWhereTheEntryLies)
             EXPECT_EQ(fileIdAt(slot.filesPath()), id) << row.slot;
             EXPECT_EQ(infoPath(slot), escaped(path)) << row.slot << byRename;
         }
-        const QStringList infos = QDir(trash(QStringLiteral("/info"))).entryList(QDir::Files | QDir::Hidden);
+        const QStringList infos = QDir(trash(u"/info"_s)).entryList(QDir::Files | QDir::Hidden);
         EXPECT_EQ(infos.size(), std::ssize(rows)) << byRename; // nothing left aside
     }
     setTrashInfoByRename(false);
-    EXPECT_EQ(fileAt(makeDir(work(QStringLiteral("folder")))).Trash(), Result::NothingThere); // a folder is no file
+    EXPECT_EQ(fileAt(makeDir(work(u"folder"_s))).Trash(), Result::NothingThere); // a folder is no file
 }
 
 // Cancelled, dropped, or the file replaced before the move: the info file goes again, the file stays.
@@ -515,13 +491,13 @@ TEST_F(TrashAndDelete, AnUnfinishedMoveLeavesNothing)
             if (how == std::string_view("cancel"))
                 move.cancel();
             if (how == std::string_view("replace")) {
-                const QString other = makeFile(path + QStringLiteral(".new"), how);
+                const QString other = makeFile(path + u".new"_s, how);
                 ASSERT_EQ(::rename(native(other).constData(), native(path).constData()), 0);
                 EXPECT_FALSE(move.commit()) << how;
             }
         }
         EXPECT_EQ(readFile(path), QByteArray(how));
-        EXPECT_EQ(tree(trash()), (QStringList{trash(QStringLiteral("/files")), trash(QStringLiteral("/info"))})) << how;
+        EXPECT_EQ(tree(trash()), (QStringList{trash(u"/files"_s), trash(u"/info"_s)})) << how;
     }
 }
 
@@ -542,11 +518,10 @@ TEST_F(TrashAndDelete, RestoreNeverReplaces)
          R::Restored, false},
         {"occupied", false, [](auto&, auto& target, auto&) { writeFile(target, "other"); }, R::Occupied, true},
         {"purged", false, [](auto& slot, auto&, auto&) { QFile::remove(slot.filesPath()); }, R::NotInTrash, false},
-        {"another file", false, [this](auto&, auto&, auto& id) { id = fileIdAt(home()); }, R::NotInTrash, true},
-    };
+        {"another file", false, [this](auto&, auto&, auto& id) { id = fileIdAt(home()); }, R::NotInTrash, true}};
     for (const auto& row : rows) {
-        const QString folder = makeDir(work(QLatin1String(row.name)) + QStringLiteral("/in"));
-        const QString target = entry(folder + QStringLiteral("/f"), row.link);
+        const QString folder = makeDir(work(QLatin1String(row.name)) + u"/in"_s);
+        const QString target = entry(folder + u"/f"_s, row.link);
         const QString before = facts(target);
         TrashSlot slot;
         ASSERT_TRUE(moveToTrash(target, nullptr, &slot)) << row.name;
@@ -566,9 +541,9 @@ TEST_F(TrashAndDelete, RestoreNeverReplaces)
 bool asRoot(const QString& script, const QStringList& args)
 {
     return ::geteuid() == 0
-           && runProgram(QStringLiteral("sh"), QStringList{QStringLiteral("-c"),
-                                                            QStringLiteral("PATH=$PATH:/usr/sbin:/sbin; ") + script,
-                                                            QStringLiteral("sh")} + args).exitCode == 0;
+           && runProgram(u"sh"_s, QStringList{u"-c"_s,
+                                                            u"PATH=$PATH:/usr/sbin:/sbin; "_s + script,
+                                                            u"sh"_s} + args).exitCode == 0;
 }
 
 // On a file system of its own the trash is at its top and the path in it relative; entries come back by rename,
@@ -576,25 +551,25 @@ bool asRoot(const QString& script, const QStringList& args)
 TEST_F(TrashAndDelete, AnotherMountHasItsOwnTrash)
 {
     const QTemporaryDir dir;
-    const QString mount = makeDir(dir.path() + QStringLiteral("/mnt"));
-    if (!asRoot(QStringLiteral("truncate -s 20M \"$1\" && mkfs.ext4 -q \"$1\" && mount -o loop \"$1\" \"$2\""),
-                {dir.path() + QStringLiteral("/fs.img"), mount}))
+    const QString mount = makeDir(dir.path() + u"/mnt"_s);
+    if (!asRoot(u"truncate -s 20M \"$1\" && mkfs.ext4 -q \"$1\" && mount -o loop \"$1\" \"$2\""_s,
+                {dir.path() + u"/fs.img"_s, mount}))
         GTEST_SKIP() << "needs root and a loop mount of an ext4 image";
     const struct Unmount {
         QString at;
-        ~Unmount() { EXPECT_TRUE(asRoot(QStringLiteral("umount \"$1\""), {at})); }
+        ~Unmount() { EXPECT_TRUE(asRoot(u"umount \"$1\""_s, {at})); }
     } unmount{mount};
     const struct { const char* name; bool link, elsewhere, occupied; } rows[] = {
         {"file", false, false, false}, {"copied file", false, true, false}, {"copied link", true, true, false},
         {"occupied", false, true, true}};
     for (const auto& row : rows) {
-        const QString path = entry(makeDir(mount + QStringLiteral("/dir")) + u'/' + QLatin1String(row.name), row.link);
+        const QString path = entry(makeDir(mount + u"/dir"_s) + u'/' + QLatin1String(row.name), row.link);
         const QString before = facts(path), target = row.elsewhere ? work(QLatin1String(row.name)) : path;
         TrashSlot slot;
         QString error;
         ASSERT_TRUE(moveToTrash(path, &error, &slot)) << error.toStdString();
-        EXPECT_EQ(slot.trashDir, mount + QStringLiteral("/.Trash-") + QString::number(::geteuid())) << row.name;
-        EXPECT_EQ(infoPath(slot), escaped(QStringLiteral("dir/") + QLatin1String(row.name))) << row.name;
+        EXPECT_EQ(slot.trashDir, mount + u"/.Trash-"_s + QString::number(::geteuid())) << row.name;
+        EXPECT_EQ(infoPath(slot), escaped(u"dir/"_s + QLatin1String(row.name))) << row.name;
         if (row.occupied)
             writeFile(target, "other");
         const QString there = facts(target);
@@ -604,16 +579,16 @@ TEST_F(TrashAndDelete, AnotherMountHasItsOwnTrash)
         EXPECT_EQ(fileIdAt(slot.filesPath()).valid() && QFile::exists(slot.infoPath()), row.occupied) << row.name;
     }
     // A sticky .Trash made by the administrator holds a folder for each user.
-    makeDir(mount + QStringLiteral("/.Trash"), 01777);
+    makeDir(mount + u"/.Trash"_s, 01777);
     TrashSlot shared;
-    ASSERT_TRUE(moveToTrash(entry(mount + QStringLiteral("/dir/shared"), false), nullptr, &shared));
-    EXPECT_EQ(shared.trashDir, mount + QStringLiteral("/.Trash/") + QString::number(::geteuid()));
+    ASSERT_TRUE(moveToTrash(entry(mount + u"/dir/shared"_s, false), nullptr, &shared));
+    EXPECT_EQ(shared.trashDir, mount + u"/.Trash/"_s + QString::number(::geteuid()));
     // A read-only mount takes nothing.
-    const QString kept = makeFile(mount + QStringLiteral("/dir/kept"), "kept");
-    ASSERT_TRUE(asRoot(QStringLiteral("mount -o remount,ro \"$1\""), {mount}));
+    const QString kept = makeFile(mount + u"/dir/kept"_s, "kept");
+    ASSERT_TRUE(asRoot(u"mount -o remount,ro \"$1\""_s, {mount}));
     QString error;
     EXPECT_FALSE(moveToTrash(kept, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("not supported")) && error.contains(kept)) << error.toStdString();
+    EXPECT_TRUE(error.contains(u"not supported"_s) && error.contains(kept)) << error.toStdString();
     EXPECT_EQ(readFile(kept), QByteArray("kept"));
 }
 

@@ -5,11 +5,7 @@
 #include "character/CharaLock.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
-
-#include <gtest/gtest.h>
 
 #include <zlib.h>
 
@@ -27,7 +23,7 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
     r.number = 7;
     r.startedMs = 1000;
     r.endedMs = 2000;
-    r.chara = QStringLiteral("/h/Hero.dmf");
+    r.chara = u"/h/Hero.dmf"_s;
     r.outcome = BattleOutcome::Victory;
     for (const char* path : {"/h/Hero.dmf", "/w/a \"b\"\n.txt", "/w/c.txt"}) {
         HistoryFile f;
@@ -38,9 +34,9 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
         r.files.push_back(f);
     }
     r.files[1].fate = Fate::Trashed;
-    r.files[1].slot = {QStringLiteral("/h/.local/share/Trash"), QStringLiteral("a \"b\"\n.2.txt")};
+    r.files[1].slot = {u"/h/.local/share/Trash"_s, u"a \"b\"\n.2.txt"_s};
     r.files[2].fate = Fate::Failed;
-    r.files[2].reason = QStringLiteral("権限がありません");
+    r.files[2].reason = u"権限がありません"_s;
     const QByteArray bytes = SerializeBattleRecord(r);
     const QList<QByteArray> lines = bytes.split('\n');
     QByteArray flipped = bytes;
@@ -61,8 +57,7 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
         {"flipped byte", flipped, 1, Fate::Trashed, true}, // the third file's line is dropped
         {"torn intent", journal, 1, Fate::Trashed, false},
         // Refused whole: it used to leave its half-read trash behind.
-        {"intent to no trash folder", nowhere, 1, Fate::Trashed, false},
-    };
+        {"intent to no trash folder", nowhere, 1, Fate::Trashed, false}};
     for (const auto& row : rows) {
         const std::optional<BattleRecord> read = ParseBattleRecord(row.bytes);
         ASSERT_TRUE(read) << row.name;
@@ -78,62 +73,35 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
     EXPECT_FALSE(ParseBattleRecord(bytes.mid(1))) << "no header, no record";
 }
 
-// A home and Trash of the case's own, a character and three one-byte enemies.
-class HistoryCli : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral("enemies"))));
-        for (const QString& p : enemies)
-            writeFile(p, QFileInfo(p).fileName().toUtf8().left(1));
-        ASSERT_EQ(runCli({QStringLiteral("new"), QStringLiteral("Hero")}).exitCode, 0);
-    }
-    // Seed 1 beats all three; seed 2 beats a and b, then the hero falls.
-    ProcessResult fight(int seed, const QStringList& extra = {})
-    {
-        return runCli(QStringList{QStringLiteral("fight"), QStringLiteral("--chara"), hero, QStringLiteral("--wait"),
-                                  QStringLiteral("0"), QStringLiteral("--seed"), QString::number(seed)}
-                      + extra + enemies);
-    }
-    [[nodiscard]] QStringList trash(const char* sub) const
-    {
-        return QDir(home.file(QStringLiteral("xdg/Trash/") + QLatin1String(sub))).entryList(QDir::Files);
-    }
-
-    TempHome home{TempHome::OwnTrash};
-    const QString hero = home.file(QStringLiteral("Hero.dmf"));
-    const QStringList enemies{home.file(QStringLiteral("enemies/a.txt")), home.file(QStringLiteral("enemies/b.txt")),
-                              home.file(QStringLiteral("enemies/c.txt"))};
-};
+using HistoryCli = CliHome;
 
 TEST_F(HistoryCli, RestoreBringsBackEveryByteModeAndTimeOnce)
 {
-    const QString a = enemies[0];
-    ASSERT_EQ(::chmod(QFile::encodeName(a).constData(), 0640), 0);
+    const QString a = chmodded(enemies[0], 0640);
     const timespec times[2] = {{0, UTIME_OMIT}, {946684800, 123456789}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(a).constData(), times, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, native(a).constData(), times, 0), 0);
     ASSERT_EQ(fight(1).exitCode, 0);
     ASSERT_EQ(trash("files").size(), 3);
-    const ProcessResult listed = runCli({QStringLiteral("history")});
+    const ProcessResult listed = runCli({u"history"_s});
     EXPECT_TRUE(QString::fromUtf8(listed.out).contains(
-        QRegularExpression(QStringLiteral("\\n +1  .{19}  Hero +victory +3 +3 +3 +0 +3\\n"))))
+        QRegularExpression(u"\\n +1  .{19}  Hero +victory +3 +3 +3 +0 +3\\n"_s)))
         << listed.out.toStdString();
 
-    const ProcessResult restored = runCli({QStringLiteral("restore")});
+    const ProcessResult restored = runCli({u"restore"_s});
     EXPECT_EQ(restored.exitCode, 0) << restored.err.toStdString();
     for (const QString& p : enemies)
         EXPECT_EQ(readFile(p), QFileInfo(p).fileName().toUtf8().left(1)) << p.toStdString();
     EXPECT_EQ(QFileInfo(a).permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser
                                               | QFile::ReadGroup);
     struct stat st {};
-    ASSERT_EQ(::lstat(QFile::encodeName(a).constData(), &st), 0);
+    ASSERT_EQ(::lstat(native(a).constData(), &st), 0);
     EXPECT_TRUE(st.st_mtim.tv_sec == times[1].tv_sec && st.st_mtim.tv_nsec == times[1].tv_nsec);
     EXPECT_EQ(trash("files") + trash("info"), QStringList()) << "trash listings agree: the entries are gone";
 
-    const ProcessResult again = runCli({QStringLiteral("restore"), QStringLiteral("1")});
+    const ProcessResult again = runCli({u"restore"_s, u"1"_s});
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_TRUE(again.out.contains("already restored in full")) << again.out.toStdString();
-    EXPECT_TRUE(runCli({QStringLiteral("history"), QStringLiteral("--json")}).out.contains("\"restorable\":0,"));
+    EXPECT_TRUE(runCli({u"history"_s, u"--json"_s}).out.contains("\"restorable\":0,"));
 }
 
 // What cannot come back is named, and nothing that stands in the way is touched.
@@ -142,23 +110,20 @@ TEST_F(HistoryCli, RestoreKeepsWhatStandsAndSaysWhatCannotComeBack)
     const struct { const char* name; int seed; QStringList options; int exit; const char* says; } rows[] = {
         {"occupied and purged", 1, {}, 1, "no longer in the Trash: "},
         {"lost battle, folder gone: both come back", 2, {}, 0, "The character Hero is back: "},
-        {"deleted for good", 1, {QStringLiteral("--delete")}, 0, "deleted for good, cannot come back: "},
-    };
+        {"deleted for good", 1, {u"--delete"_s}, 0, "deleted for good, cannot come back: "}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral("enemies"))));
-        for (const QString& p : enemies)
-            writeFile(p, QFileInfo(p).fileName().toUtf8().left(1));
+        makeEnemies();
         if (!QFile::exists(hero))
             writeFile(hero, stampedChara(1000));
         ASSERT_EQ(fight(row.seed, row.options).exitCode, row.seed == 1 ? 0 : 2);
         if (row.seed == 2) {
-            ASSERT_TRUE(QDir(home.file(QStringLiteral("enemies"))).removeRecursively());
+            ASSERT_TRUE(QDir(home.file(u"enemies"_s)).removeRecursively());
         } else if (row.options.isEmpty()) {
             writeFile(enemies[0], "new a");
-            ASSERT_TRUE(QFile::remove(home.file(QStringLiteral("xdg/Trash/files/b.txt"))));
+            ASSERT_TRUE(QFile::remove(home.file(u"xdg/Trash/files/b.txt"_s)));
         }
-        const ProcessResult r = runCli({QStringLiteral("restore")});
+        const ProcessResult r = runCli({u"restore"_s});
         EXPECT_EQ(r.exitCode, row.exit) << r.err.toStdString();
         EXPECT_TRUE((r.out + r.err).contains(row.says)) << (r.out + r.err).toStdString();
         if (row.seed == 2) {
@@ -166,10 +131,10 @@ TEST_F(HistoryCli, RestoreKeepsWhatStandsAndSaysWhatCannotComeBack)
             EXPECT_EQ(readFile(enemies[1]), "b") << "its folder was made again";
             EXPECT_NE(fight(2).exitCode, 1) << "the hero that came back fights again";
         } else if (row.options.isEmpty()) {
-            EXPECT_TRUE(r.err.contains("left in the Trash, something else stands at " + QFile::encodeName(enemies[0])));
+            EXPECT_TRUE(r.err.contains("left in the Trash, something else stands at " + native(enemies[0])));
             EXPECT_EQ(readFile(enemies[0]), "new a");
             EXPECT_EQ(readFile(enemies[2]), "c");
-            EXPECT_TRUE(trash("files").contains(QStringLiteral("a.txt")));
+            EXPECT_TRUE(trash("files").contains(u"a.txt"_s));
         }
     }
 }
@@ -177,13 +142,13 @@ TEST_F(HistoryCli, RestoreKeepsWhatStandsAndSaysWhatCannotComeBack)
 TEST_F(HistoryCli, RestoreIntoAFolderAndDryRun)
 {
     ASSERT_EQ(fight(1).exitCode, 0);
-    const QString to = home.file(QStringLiteral("back"));
+    const QString to = home.file(u"back"_s);
     ASSERT_TRUE(QDir().mkpath(to));
-    const ProcessResult dry = runCli({QStringLiteral("restore"), QStringLiteral("--dry-run"), QStringLiteral("--to"), to});
+    const ProcessResult dry = runCli({u"restore"_s, u"--dry-run"_s, u"--to"_s, to});
     EXPECT_EQ(dry.exitCode, 0);
     EXPECT_EQ(trash("files").size(), 3) << "a dry run moves nothing";
-    EXPECT_EQ(runCli({QStringLiteral("restore"), QStringLiteral("--to"), to}).exitCode, 0);
-    EXPECT_EQ(QDir(to).entryList(QDir::Files), QStringList({QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
+    EXPECT_EQ(runCli({u"restore"_s, u"--to"_s, to}).exitCode, 0);
+    EXPECT_EQ(QDir(to).entryList(QDir::Files), QStringList({u"a.txt"_s, u"b.txt"_s, u"c.txt"_s}));
     EXPECT_FALSE(QFile::exists(enemies[0]));
 }
 
@@ -206,16 +171,16 @@ TEST_F(HistoryCli, SecondBattleOnOneCharacterIsRefused)
 
 TEST_F(HistoryCli, DamagedOrFullHistoryNeverStopsABattle)
 {
-    const QString folder = home.file(QStringLiteral("history"));
+    const QString folder = home.file(u"history"_s);
     ASSERT_TRUE(QDir().mkpath(folder));
     BattleRecord old;
     for (old.number = 1; old.number <= kHistoryLimit; ++old.number)
         writeFile(BattleRecordPath(old.number), old.number == 5 ? QByteArray("garbage") : SerializeBattleRecord(old));
     ASSERT_EQ(fight(1).exitCode, 0);
-    const QStringList kept = QDir(folder).entryList({QStringLiteral("*.battle")});
+    const QStringList kept = QDir(folder).entryList({u"*.battle"_s});
     EXPECT_EQ(kept.size(), kHistoryLimit);
-    EXPECT_EQ(kept.first(), QStringLiteral("000002.battle")) << "the oldest goes whole";
-    const ProcessResult r = runCli({QStringLiteral("history")});
+    EXPECT_EQ(kept.first(), u"000002.battle"_s) << "the oldest goes whole";
+    const ProcessResult r = runCli({u"history"_s});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.contains("\n 1001  ")) << r.out.toStdString();
     EXPECT_EQ(r.err.count("\n"), 1) << "the damaged record is reported once: " << r.err.toStdString();

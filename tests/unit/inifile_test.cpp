@@ -4,14 +4,8 @@
 #include "services/clsIniFile.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <functional>
-#include <optional>
 #include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -38,7 +32,7 @@ protected:
     }
 
     test::TempHome home;
-    QString path = home.file(QStringLiteral("DM.ini"));
+    QString path = home.file(u"DM.ini"_s);
     clsIniFile ini;
 };
 
@@ -72,16 +66,16 @@ TEST_F(IniFileTest, ReadsValueOrDefault)
 // the default. Nothing is cached.
 TEST_F(IniFileTest, CutValuesAndIntegers)
 {
-    for (const auto& [value, cutTo] : {std::pair{QString(300, u'x'), 255}, {QStringLiteral("😀").repeated(70), 126}}) {
+    for (const auto& [value, cutTo] : {std::pair{QString(300, u'x'), 255}, {u"😀"_s.repeated(70), 126}}) {
         given("[S]\nk=" + value.toStdString() + '\n');
-        EXPECT_EQ(ini.mGetString(QStringLiteral("k")), value.left(cutTo));
-        EXPECT_EQ(ini.mGetString(QStringLiteral("none"), value), value.left(cutTo));
+        EXPECT_EQ(ini.mGetString(u"k"_s), value.left(cutTo));
+        EXPECT_EQ(ini.mGetString(u"none"_s, value), value.left(cutTo));
     }
     const struct { Text line; std::int16_t expected; /* with default 7 */ } integers[] = {{"k=\" 0x1F\"", 31},
         {"k=42A9", 42}, {"k=B42", 0}, {"k=", 7}, {"k=-32768", -32768}, {"k=32768", 7}};
     for (const auto& row : integers) {
         given("[S]\n" + std::string(row.line) + '\n');
-        EXPECT_EQ(ini.mGetInteger(QStringLiteral("k"), 7), row.expected) << row.line;
+        EXPECT_EQ(ini.mGetInteger(u"k"_s, 7), row.expected) << row.line;
     }
 }
 
@@ -129,17 +123,16 @@ TEST_F(IniFileTest, RefusesWhatWouldNotReadBack)
 TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
 {
     const QByteArray old = "[S]\nk=1\n", large(300000, 'n');
-    const auto chmodded = [](const QString& p, mode_t m) { return ::chmod(QFile::encodeName(p).constData(), m) == 0; };
-    const auto set = [this] { return ini.mSetString(QStringLiteral("k"), QString(10000, u'x')); };
+    const auto set = [this] { return ini.mSetString(u"k"_s, QString(10000, u'x')); };
     const auto noReplace = [this](const QByteArray& contents) {
         AtomicFile f(path);
         return f.open() && f.write(contents) && f.commit(AtomicFile::NoReplace);
     };
     // Each write returns whether it was done.
     const struct { const char* name; QByteArray before; std::function<bool()> write; QByteArray after; } rows[] = {
-        {"read-only file", old, [&] { return !chmodded(path, 0444) || set(); }, old},
-        {"read-only folder", old, [&] { return !chmodded(home.path(), 0555) || set(); }, old},
-        {"missing folder", {}, [&] { ini.setpFileName(home.file(QStringLiteral("sub/DM.ini"))); return set(); }, {}},
+        {"read-only file", old, [&] { return test::chmodded(path, 0444).isEmpty() || set(); }, old},
+        {"read-only folder", old, [&] { return test::chmodded(home.path(), 0555).isEmpty() || set(); }, old},
+        {"missing folder", {}, [&] { ini.setpFileName(home.file(u"sub/DM.ini"_s)); return set(); }, {}},
         // A file size limit makes the write fail the way a full disk does.
         {"full disk", old, [&] {
              rlimit was{};
@@ -157,19 +150,18 @@ TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
              const bool done = !noReplace(large) || noReplace(old);
              AtomicFile::setLinkForNoReplace(false);
              return done;
-         }, large},
-    };
-    ini.setpSection(QStringLiteral("S"));
+         }, large}};
+    ini.setpSection(u"S"_s);
     for (const auto& row : rows) {
         QFile::remove(path);
         ini.setpFileName(path);
         if (!row.before.isNull())
             test::writeFile(path, row.before);
         EXPECT_FALSE(row.write()) << row.name;
-        chmodded(home.path(), 0700);
+        test::chmodded(home.path(), 0700);
         EXPECT_EQ(test::readFile(path), row.after) << row.name;
         EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).join(u'|'),
-                  row.after.isNull() ? QString() : QStringLiteral("DM.ini")) << row.name;
+                  row.after.isNull() ? QString() : u"DM.ini"_s) << row.name;
     }
 }
 

@@ -4,10 +4,6 @@
 #include "services/Settings.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
-
-#include <gtest/gtest.h>
-
 #include <limits>
 #include <sys/stat.h>
 
@@ -28,24 +24,24 @@ protected:
     }
 
     test::TempHome home;
-    QString ini = home.file(QStringLiteral("DM.ini"));
+    QString ini = home.file(u"DM.ini"_s);
 };
 
 // Every setting start-up reads, one "Name=value" word each.
 QStringList state(const SavedPosition& p)
 {
-    return QStringLiteral("MsgWait=%1 AttSr=%2 DeadAfter=%3 FormTop=%4 MsgType=%5 Log=%6 Minimize=%7 Left=%8 Top=%9")
+    return u"MsgWait=%1 AttSr=%2 DeadAfter=%3 FormTop=%4 MsgType=%5 Log=%6 Minimize=%7 Left=%8 Top=%9"_s
                .arg(static_cast<double>(MsgWait)).arg(AttSr).arg(DeadAfter).arg(FormTop).arg(MsgType).arg(Log)
-               .arg(Minimize).arg(p.Left).arg(p.Top).split(QLatin1Char(' '))
-        + QStringLiteral("EntryLeft=%1 EntryTop=%2 ParamLeft=%3 ParamTop=%4 CharaPath=%5")
-              .arg(EntryLeft).arg(EntryTop).arg(ParamLeft).arg(ParamTop).arg(CharaPath).split(QLatin1Char(' '));
+               .arg(Minimize).arg(p.Left).arg(p.Top).split(u' ')
+        + u"EntryLeft=%1 EntryTop=%2 ParamLeft=%3 ParamTop=%4 CharaPath=%5"_s
+              .arg(EntryLeft).arg(EntryTop).arg(ParamLeft).arg(ParamTop).arg(CharaPath).split(u' ');
 }
 
 // The words with the one named like `word` replaced by it.
 QStringList with(QStringList words, const QString& word)
 {
     for (QString& w : words)
-        if (w.section(QLatin1Char('='), 0, 0) == word.section(QLatin1Char('='), 0, 0))
+        if (w.section(u'=', 0, 0) == word.section(u'=', 0, 0))
             w = word;
     return words;
 }
@@ -66,7 +62,7 @@ TEST_F(SettingsTest, FirstRunWithoutFile)
 
 TEST_F(SettingsTest, ConvertsValidatesAndWritesBack)
 {
-    test::writeFile(home.file(QStringLiteral("hero.dmf")), "hero");
+    test::writeFile(home.file(u"hero.dmf"_s), "hero");
     test::writeFile(ini, "[Other]\n");
     const QStringList empty = state(startUp());
     // Each DM.ini ($home the home folder) changes the one setting named from an empty file's.
@@ -84,14 +80,14 @@ TEST_F(SettingsTest, ConvertsValidatesAndWritesBack)
     };
     for (const auto& row : rows) {
         QByteArray contents = QByteArray("[Setting]\n") + row.ini + '\n';
-        contents.replace("$home", QFile::encodeName(home.path())).replace("/a\n", "/" + QByteArray(100000, 'a') + '\n');
+        contents.replace("$home", test::native(home.path())).replace("/a\n", "/" + QByteArray(100000, 'a') + '\n');
         test::writeFile(ini, contents);
-        const QString reads = QString::fromUtf8(row.reads).replace(QStringLiteral("$home"), home.path());
+        const QString reads = QString::fromUtf8(row.reads).replace(u"$home"_s, home.path());
         const QStringList expected = with(empty, reads);
         EXPECT_EQ(state(startUp()), expected) << row.ini;
         // Written back and read again, every setting keeps its value.
         ASSERT_TRUE(WriteSettings(45.0F, 60.0F));
-        EXPECT_EQ(state(startUp()), with(with(expected, QStringLiteral("Left=45")), QStringLiteral("Top=60")))
+        EXPECT_EQ(state(startUp()), with(with(expected, u"Left=45"_s), u"Top=60"_s))
             << row.ini;
     }
 }
@@ -120,7 +116,7 @@ TEST_F(SettingsTest, HandEditsSurviveRunsAndFailedWrites)
     }
     EXPECT_EQ(startUp(), (SavedPosition{12, -15})); // 12.5 rounds to even
     // A write that fails leaves the file as it was.
-    ASSERT_EQ(::chmod(QFile::encodeName(ini).constData(), 0444), 0);
+    test::chmodded(ini, 0444);
     AttSr = 3;
     EXPECT_FALSE(WriteSettings(0.0F, 0.0F));
     EXPECT_EQ(test::readFile(ini), expected);
@@ -135,7 +131,7 @@ TEST(HomeFolder, ChosenByVariable)
     const test::ScopedEnv homeVar("HOME", QByteArray("/home/u"));
     for (const auto& row : rows) {
         const test::ScopedEnv own("DUSTMAW_HOME", row.own), xdg("XDG_DATA_HOME", row.xdg);
-        EXPECT_EQ(IniPath(), QString::fromLatin1(row.expected) + QStringLiteral("/DM.ini"));
+        EXPECT_EQ(IniPath(), QString::fromLatin1(row.expected) + u"/DM.ini"_s);
     }
 }
 
