@@ -70,13 +70,14 @@ TEST_P(SheetModes, ShowsAndOpensWhereTheLastWasClosed)
     if (!c.character)
         ResetSharedState();
     ParamMode = c.mode;
-    frmParam sheet;
+    QWidget owner; // the first showing opens beside it, the next where the last was closed
+    frmParam sheet(&owner);
     sheet.Form_Load();
     EXPECT_EQ(shown(sheet), QString::fromUtf8(c.shown));
     sheet.show();
     sheet.move(40, 60);
     sheet.cmdCancel->click();
-    frmParam again;
+    frmParam again(&owner);
     again.Form_Load();
     EXPECT_EQ(again.pos(), QPoint(40, 60));
 }

@@ -291,6 +291,7 @@ TEST_F(MawTest, WindowsOpenWhereTheyWereOrBesideTheHero)
                 {"[Param]\nLeft=\nTop=15\n", true, true, Beside},
                 {"[Entry]\nLeft=0\nTop=0\n", true, false, Stored},
                 {"[Param]\nLeft=1500\nTop=750\n", true, true, Stored, {100, 50}},
+                {"[Entry]\nLeft=3000\nTop=750\n", false, false, Stored, {200, 50}},
                 {"[Entry]\nLeft=-90000\nTop=300\n", false, false, Pulled},
                 {"[Param]\nLeft=150000\nTop=150000\n", false, true, Pulled}};
     for (const auto& row : rows) {
