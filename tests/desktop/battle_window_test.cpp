@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -503,91 +502,6 @@ TEST_F(DropTest, TheStatusBarShowsMessagesWhole)
         entry.SetMessageText(text);
         EXPECT_TRUE(panels[1]->fontMetrics().horizontalAdvance(text) <= panels[1]->contentsRect().width()
                     && panels[1]->toolTip() == text) << text.toStdString();
-    }
-}
-
-// Paint events of a window and its children, in window coordinates.
-class PaintLog final : public QObject {
-public:
-    explicit PaintLog(QWidget& window) : m_window(window)
-    {
-        window.installEventFilter(this);
-        for (QWidget* w : window.findChildren<QWidget*>())
-            w->installEventFilter(this);
-    }
-    QRegion painted;
-    QList<const QWidget*> widgets;
-
-protected:
-    bool eventFilter(QObject* o, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint) {
-            const auto* w = static_cast<QWidget*>(o);
-            painted += static_cast<QPaintEvent*>(e)->region().translated(w->mapTo(&m_window, QPoint()));
-            widgets << w;
-        }
-        return false;
-    }
-
-private:
-    QWidget& m_window;
-};
-
-// A change repaints only the part of the window that shows it, and only the
-// widgets that show it (not the window beneath); a text the window already
-// shows repaints nothing.
-TEST_F(DropTest, AChangeRepaintsOnlyWhatShowsIt)
-{
-    frmEntry entry;
-    entry.ShowEntryWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&entry));
-    std::vector<CharaRecord> enemies(3);
-    for (size_t i = 0; i < enemies.size(); ++i) {
-        enemies[i].Name = QStringLiteral("enemy%1").arg(i);
-        enemies[i].FileName = QStringLiteral("/files/enemy%1.txt").arg(i);
-        entry.AddEntryRow(enemies[i]);
-        entry.UpdateEntryRow(enemies[i], false);
-    }
-    entry.SetVitarityText(QStringLiteral("Vit：134"));
-    entry.SetMessageText(QStringLiteral("Hero attacks"));
-    const QList<QLabel*> panels = entry.statusBar()->findChildren<QLabel*>();
-    ASSERT_EQ(panels.size(), 2);
-    const QWidget& viewport = *entry.lvEntry().viewport();
-    const QRect cell = entry.lvEntry().visualRect(entry.model().index(1, 0));
-    const QRect row = QRect(0, cell.y(), viewport.width(), cell.height()).translated(viewport.mapTo(&entry, QPoint()));
-    const QRect message = panels[1]->rect().translated(panels[1]->mapTo(&entry, QPoint()));
-    CharaRecord hit = enemies[1];
-    hit.Vitarity = 7;
-
-    struct Case {
-        const char* name;
-        std::function<void()> change;
-        QRect shows; // empty: nothing may be repainted
-        const QWidget* within;
-    };
-    const Case cases[] = {
-        {"a row's figures", [&] { entry.UpdateEntryRow(hit, false); }, row, &viewport},
-        {"a row's icon", [&] { entry.SetEntryRowIcon(hit, QStringLiteral("Dead")); }, row, &viewport},
-        {"a new message", [&] { entry.SetMessageText(QStringLiteral("Hero hits enemy1")); }, message,
-         panels[1]->parentWidget()},
-        {"the same message", [&] { entry.SetMessageText(entry.messageText()); }, {}, nullptr},
-        {"the same vitality", [&] { entry.SetVitarityText(entry.vitarityText()); }, {}, nullptr},
-        {"the same caption", [&] { entry.SetCaption(entry.windowTitle()); }, {}, nullptr},
-    };
-    PaintLog log(entry);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        QTest::qWait(20);
-        log.painted = {};
-        log.widgets.clear();
-        c.change();
-        QTest::qWait(20);
-        const QRect painted = log.painted.boundingRect();
-        EXPECT_EQ(painted.isEmpty(), c.shows.isEmpty());
-        EXPECT_EQ(painted, painted.intersected(c.shows));
-        for (const QWidget* w : log.widgets)
-            EXPECT_TRUE(c.within != nullptr && (w == c.within || c.within->isAncestorOf(w)))
-                << w->metaObject()->className();
     }
 }
 
