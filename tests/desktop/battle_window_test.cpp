@@ -310,10 +310,7 @@ TEST_P(Answers, DuringAndOutsideABattle)
     bool unloaded = false;
     QObject::connect(&maw, &frmMaw::unloaded, [&unloaded] { unloaded = true; });
     bool sheet = false;
-    modals.then<frmParam>([&sheet](frmParam& s) {
-        sheet = true;
-        s.cmdCancel->click();
-    });
+    modals.then<frmParam>([&sheet](frmParam& s) { sheet = s.close(); });
     const QPoint at = maw.outline().front().topLeft();
     const auto mouse = [&](QEvent::Type type, Qt::MouseButton button) {
         QMouseEvent e(type, at, maw.mapToGlobal(at), button, button, Qt::NoModifier);
@@ -337,7 +334,8 @@ TEST_P(Answers, DuringAndOutsideABattle)
     };
     const auto act = [&]() -> QString {
         switch (c.act) {
-        case Act::Menu: return popup([&] { mouse(QEvent::MouseButtonPress, Qt::RightButton); }, false).join(QLatin1Char('|'));
+        case Act::Menu:
+            return popup([&] { mouse(QEvent::MouseButtonPress, Qt::RightButton); }, false).join(QLatin1Char('|'));
         case Act::Close: maw.close(); break;
         case Act::DoubleClick: mouse(QEvent::MouseButtonDblClick, Qt::LeftButton); break;
         case Act::Quit: maw.menuWindow().mnuQuit_Click(); break;
