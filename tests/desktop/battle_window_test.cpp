@@ -276,8 +276,9 @@ TEST_F(DropTest, TheListUndoesItsBattle)
 // What the hero's window does with each way of handling it, during a battle
 // and outside one. "quits": the program unloads; "ends": the process ends at
 // once with the settings saved and no further file disposed of; "sheet": the
-// parameter sheet opens; for the menu, its items.
-enum class Act { Menu, Close, DoubleClick, Terminate, Quit };
+// parameter sheet opens; "ready": the hero shows it would fight what is dragged
+// over it; for the menu, its items.
+enum class Act { Menu, Close, DoubleClick, Terminate, Quit, Drag };
 struct AnswerCase {
     std::string name;
     bool chara;
@@ -326,6 +327,17 @@ TEST_P(Answers, DuringAndOutsideABattle)
         case Act::Close: maw.close(); break;
         case Act::DoubleClick: mouse(QEvent::MouseButtonDblClick, Qt::LeftButton); break;
         case Act::Quit: maw.menuWindow().mnuQuit_Click(); break;
+        case Act::Drag: {
+            const HeroPose before = maw.pose();
+            const auto mime = files({hero});
+            QDragEnterEvent enter(at, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&maw, &enter);
+            const bool ready = maw.pose() == HeroPose::Ready;
+            QDragLeaveEvent leave;
+            QApplication::sendEvent(&maw, &leave);
+            EXPECT_EQ(maw.pose(), before);
+            return ready ? QStringLiteral("ready") : QStringLiteral("nothing");
+        }
         case Act::Terminate:
             if (maw.Busy())
                 return terminated();
@@ -366,7 +378,10 @@ INSTANTIATE_TEST_SUITE_P(Hero, Answers, ::testing::Values(
     AnswerCase{"DoubleClick", true, false, Act::DoubleClick, "sheet"},
     AnswerCase{"DoubleClickInBattle", true, true, Act::DoubleClick, "sheet"},
     AnswerCase{"Terminate", true, false, Act::Terminate, "quits"},
-    AnswerCase{"TerminateInBattle", true, true, Act::Terminate, "ends"}),
+    AnswerCase{"TerminateInBattle", true, true, Act::Terminate, "ends"},
+    AnswerCase{"DragWithoutCharacter", false, false, Act::Drag, "nothing"},
+    AnswerCase{"Drag", true, false, Act::Drag, "ready"},
+    AnswerCase{"DragInBattle", true, true, Act::Drag, "nothing"}),
     test::CaseName());
 
 // The list's columns in order, aligned and sized; while the window is
@@ -420,28 +435,6 @@ TEST_F(DropTest, ColumnsAndTheMinimisedCaption)
     EXPECT_EQ(entry.windowTitle(), QStringLiteral("Entry"));
     maw.Quit();
     EXPECT_TRUE(test::readFile(ini).contains("[Entry]\nLeft=4500\nTop=2250\n")) << test::readFile(ini).toStdString();
-}
-
-// The hero shows it will take a drag that would start a battle.
-TEST_F(DropTest, DraggingOverTheHero)
-{
-    frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
-    QMimeData text;
-    text.setText(QStringLiteral("hello"));
-    const auto enters = [&](const QMimeData& mime) {
-        QDragEnterEvent enter(maw.outline().front().topLeft(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&maw, &enter);
-        const HeroPose during = maw.pose();
-        QDragLeaveEvent leave;
-        QApplication::sendEvent(&maw, &leave);
-        EXPECT_EQ(maw.pose(), HeroPose::Standing);
-        return during;
-    };
-    EXPECT_EQ(enters(*files({enemy("a.txt")})), HeroPose::Ready);
-    EXPECT_EQ(enters(text), HeroPose::Standing);
-    CharaPath.clear();
-    EXPECT_EQ(enters(*files({enemy("a.txt")})), HeroPose::Standing);
 }
 
 // While another battle fights with the hero, a drop says so and fights
