@@ -277,8 +277,9 @@ TEST_F(DropTest, TheListUndoesItsBattle)
 // and outside one. "quits": the program unloads; "ends": the process ends at
 // once with the settings saved and no further file disposed of; "sheet": the
 // parameter sheet opens; "ready": the hero shows it would fight what is dragged
-// over it; for the menu, its items.
-enum class Act { Menu, Close, DoubleClick, Terminate, Quit, Drag };
+// over it; "busy": a drop while another battle fights with the hero fights
+// nothing and says why; for the menu, its items.
+enum class Act { Menu, Close, DoubleClick, Terminate, Quit, Drag, DropOnABusyHero };
 struct AnswerCase {
     std::string name;
     bool chara;
@@ -327,6 +328,17 @@ TEST_P(Answers, DuringAndOutsideABattle)
         case Act::Close: maw.close(); break;
         case Act::DoubleClick: mouse(QEvent::MouseButtonDblClick, Qt::LeftButton); break;
         case Act::Quit: maw.menuWindow().mnuQuit_Click(); break;
+        case Act::DropOnABusyHero: {
+            CharaLock other;
+            const QString a = enemy("a.txt");
+            EXPECT_TRUE(other.acquire(hero));
+            drop(maw, *files({a}));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 5000) && QFile::exists(a));
+            const QString busy = QStringLiteral("このキャラは別のバトルで戦闘中です。"
+                                                "そのバトルが終わってから、もう一度ドロップしてください。");
+            return modals.boxes == QList<ShownBox>{{QStringLiteral("Dustmaw"), busy}} ? QStringLiteral("busy")
+                                                                                      : QStringLiteral("nothing");
+        }
         case Act::Drag: {
             const HeroPose before = maw.pose();
             const auto mime = files({hero});
@@ -381,7 +393,8 @@ INSTANTIATE_TEST_SUITE_P(Hero, Answers, ::testing::Values(
     AnswerCase{"TerminateInBattle", true, true, Act::Terminate, "ends"},
     AnswerCase{"DragWithoutCharacter", false, false, Act::Drag, "nothing"},
     AnswerCase{"Drag", true, false, Act::Drag, "ready"},
-    AnswerCase{"DragInBattle", true, true, Act::Drag, "nothing"}),
+    AnswerCase{"DragInBattle", true, true, Act::Drag, "nothing"},
+    AnswerCase{"DropOnAHeroInAnotherBattle", true, false, Act::DropOnABusyHero, "busy"}),
     test::CaseName());
 
 // The list's columns in order, aligned and sized; while the window is
@@ -435,34 +448,6 @@ TEST_F(DropTest, ColumnsAndTheMinimisedCaption)
     EXPECT_EQ(entry.windowTitle(), QStringLiteral("Entry"));
     maw.Quit();
     EXPECT_TRUE(test::readFile(ini).contains("[Entry]\nLeft=4500\nTop=2250\n")) << test::readFile(ini).toStdString();
-}
-
-// While another battle fights with the hero, a drop says so and fights
-// nothing; once that battle is over, the drop fights.
-TEST_F(DropTest, ABusyHeroFightsNothing)
-{
-    frmMaw maw;
-    ASSERT_TRUE(maw.Form_Load());
-    maw.entry().setWaitScale(0.001);
-    test::ScriptedRandom draws({}, 0.5F);
-    const QString a = enemy("a.txt");
-    CharaLock other;
-    ASSERT_TRUE(other.acquire(hero));
-    drop(maw, *files({a}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 5000));
-    const ShownBox busy{QStringLiteral("Dustmaw"),
-                        QStringLiteral("このキャラは別のバトルで戦闘中です。"
-                                       "そのバトルが終わってから、もう一度ドロップしてください。")};
-    EXPECT_EQ(modals.boxes, QList<ShownBox>{busy});
-    EXPECT_TRUE(QFile::exists(a));
-    EXPECT_FALSE(maw.entry().isVisible());
-    EXPECT_EQ(QFileInfo(hero).size(), 1000);
-
-    other.release();
-    drop(maw, *files({a}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !maw.Busy(); }, 30000));
-    EXPECT_FALSE(QFile::exists(a));
-    EXPECT_EQ(modals.boxes, QList<ShownBox>{busy});
 }
 
 // At the first size the message panel, what the vitality leaves, holds every
