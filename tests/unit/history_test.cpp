@@ -131,6 +131,18 @@ TEST_F(HistoryCli, SecondBattleOnOneCharacterIsRefused)
     EXPECT_EQ(fight(1).exitCode, 0) << "the lock goes with its holder";
 }
 
+// A battle that still writes its record is not undone under it.
+TEST_F(HistoryCli, ARunningBattleIsNotRestored)
+{
+    Roster roster(2);
+    std::tie(roster[0].FileName, roster[1].FileName) = std::tuple(hero, enemies[0]);
+    HistoryWriter battle;
+    ASSERT_TRUE(battle.begin(roster, {}));
+    EXPECT_TRUE(RestoreBattle(battle.number()).running);
+    battle.end(BattleOutcome::Victory);
+    EXPECT_FALSE(RestoreBattle(battle.number()).running);
+}
+
 TEST_F(HistoryCli, DamagedOrFullHistoryNeverStopsABattle)
 {
     const QString folder = makeDir(home.file(u"history"_s));
