@@ -15,11 +15,9 @@ TEST(Autostart, ExecQuotesWhatTheFormatReservesAndReadsBack)
     const TempHome home{TempHome::OwnTrash};
     ASSERT_TRUE(QDir().mkpath(QFileInfo(AutostartPath()).path()));
     const std::pair<const char*, const char*> rows[] = {{"/usr/lib/dm/dustmaw", "/usr/lib/dm/dustmaw"},
-        {"/home/me/my apps/dustmaw", "\"/home/me/my apps/dustmaw\""},
-        {"/home/me/\"q\"/dustmaw", "\"/home/me/\\\\\"q\\\\\"/dustmaw\""},
-        {"/home/me/$HOME/dustmaw", "\"/home/me/\\\\$HOME/dustmaw\""},
-        {"/home/me/a\\b/dustmaw", "\"/home/me/a\\\\\\\\b/dustmaw\""},
-        {"/home/me/100%/dustmaw", "/home/me/100%%/dustmaw"}, {"/home/me/1%\n/dustmaw", "\"/home/me/1%%\\n/dustmaw\""}};
+        {"/h/my apps/dm", "\"/h/my apps/dm\""}, {"/h/\"q\"/dm", "\"/h/\\\\\"q\\\\\"/dm\""},
+        {"/h/$HOME/dm", "\"/h/\\\\$HOME/dm\""}, {"/h/a\\b/dm", "\"/h/a\\\\\\\\b/dm\""}, {"/h/100%/dm", "/h/100%%/dm"},
+        {"/h/1%\n/dm", "\"/h/1%%\\n/dm\""}};
     for (const auto& [program, exec] : rows) {
         EXPECT_EQ(QuoteExecProgram(QString::fromUtf8(program)), QString::fromUtf8(exec));
         writeFile(AutostartPath(), "[Desktop Entry]\nExec=" + QByteArray(exec) + " --flag\n");
