@@ -23,12 +23,8 @@ CharaRecord load(const QTemporaryDir& dir, const char* name, qint64 size)
 
 TEST(Derivation, FileGivesItsCombatant)
 {
-    struct Row {
-        const char *file, *name, *tribe, *item;
-        qint64 size;
-        int level, maxVit, str, def, agi, luck, itemNo, levelStep;
-        qint64 nextLevel;
-    };
+    struct Row { const char *file, *name, *tribe, *item; qint64 size; int level, maxVit, str, def, agi, luck, itemNo,
+                 levelStep; std::int64_t nextLevel; };
     // The name ends at the last dot and the tribe starts after it.
     const Row rows[] = {{"readme.tXt", "readme", "TXT", "Flame Blade", 3000, 2, 276, 85, 101, 89, 91, 433, 1214, 3642},
         // One step exactly reaches level 2; a byte less does not.
@@ -40,39 +36,25 @@ TEST(Derivation, FileGivesItsCombatant)
         {".bashrc", "", "BASHRC", "", 500, 1, 62, 126, 85, 127, 63, 317, 1256, 1256},
         {"name.", "name", "", "", 1500, 2, 175, 139, 141, 137, 75, 384, 1000, 3000},
         // Code page 932 bytes 83 81 83 82 give the digits 3 3 3 0 7 2 9 0.
-        {"メモ", "メモ", "", "", 1, 1, 98, 34, 134, 33, 97, 590, 1000, 1000}};
+        {"メモ", "メモ", "", "", 1, 1, 98, 34, 134, 33, 97, 590, 1000, 1000},
+        // Pairs alike: only the first eight name bytes count; what code page 932 cannot hold counts as '?'.
+        {"abcdefgh.txt", "abcdefgh", "TXT", "", 4000, 3, 312, 161, 175, 51, 73, 24, 1214, 7284},
+        {"abcdefghXYZ.txt", "abcdefghXYZ", "TXT", "", 4000, 3, 312, 161, 175, 51, 73, 24, 1214, 7284},
+        {"?.txt", "?", "TXT", "", 4000, 3, 476, 53, 81, 169, 53, 203, 1214, 7284},
+        {"\U0001F600.txt", "\U0001F600", "TXT", "", 4000, 3, 476, 53, 81, 169, 53, 203, 1214, 7284}};
     QTemporaryDir dir;
     for (const Row& c : rows) {
         const CharaRecord chara = load(dir, c.file, c.size);
-        EXPECT_EQ(chara, (CharaRecord{QString::fromUtf8(c.name), c.level, c.maxVit, c.maxVit, c.str, c.def, c.agi,
-                                      c.luck, c.itemNo, QString::fromUtf8(c.item), QString::fromUtf8(c.tribe),
-                                      static_cast<int>(c.size), dir.path() + u'/', c.levelStep,
-                                      dir.filePath(QString::fromUtf8(c.file))}))
-            << c.file;
-        EXPECT_EQ(NextLevelExperience(chara), c.nextLevel) << c.file;
+        EXPECT_EQ(std::pair(chara, NextLevelExperience(chara)),
+                  std::pair(CharaRecord{QString::fromUtf8(c.name), c.level, c.maxVit, c.maxVit, c.str, c.def, c.agi,
+                                        c.luck, c.itemNo, QString::fromUtf8(c.item), QString::fromUtf8(c.tribe),
+                                        static_cast<int>(c.size), dir.path() + u'/', c.levelStep,
+                                        dir.filePath(QString::fromUtf8(c.file))}, c.nextLevel)) << c.file;
     }
     // A 3 GiB file saturates at the largest 32-bit size.
     const CharaRecord huge = load(dir, "big.iso", qint64{3} << 30);
-    EXPECT_EQ(huge.Experience, 2147483647);
-    EXPECT_GT(NextLevelExperience(huge), huge.Experience);
-}
-TEST(Derivation, NamesThatGiveTheSameCombatant)
-{
-    // Only the first eight name bytes count; what code page 932 cannot hold counts as '?'.
-    QTemporaryDir dir;
-    for (const auto& [a, b] : {std::pair{"abcdefgh.txt", "abcdefghXYZ.txt"}, std::pair{"?.txt", "\U0001F600.txt"}}) {
-        const CharaRecord first = load(dir, a, 4000);
-        CharaRecord second = load(dir, b, 4000);
-        EXPECT_EQ(second.Name + u".txt"_s, QString::fromUtf8(b)) << "the name stays whole";
-        std::tie(second.Name, second.FileName) = std::tie(first.Name, first.FileName);
-        EXPECT_EQ(first, second) << b;
-    }
-}
-
-TEST(Derivation, HalvesRoundToEven)
-{
-    // The tribe's last byte never counts; 65 * 1.5 = 97.5 rounds to even; code page 932 byte B1 counts as 177, not
-    // as -79.
+    EXPECT_EQ(std::pair(huge.Experience, NextLevelExperience(huge) > huge.Experience), std::pair(2147483647, true));
+    // Halves round to even: the tribe's last byte never counts; 65 * 1.5 = 97.5; code page 932 byte B1 is 177, not -79.
     for (const auto& [tribe, step] : {std::pair{"A", 1000}, {"AB", 1098}, {"ABCDE", 1230}, {"ｱA", 1266}})
         EXPECT_EQ(LevelStepOf(QString::fromUtf8(tribe)), step) << tribe;
     const std::tuple<int, int, int> effective[] = {{115, 45, 52}, {50, 45, 22}, {50, 7, 4}, {10, 4, 0}};
@@ -94,14 +76,12 @@ TEST(ItemTable, NumbersPickTheirRowAndRandomItemsDrawTheirBonuses)
         {20, {0.125F, 0.375F, 0.625F, 0.875F}, "Mountain Weather", {62, 88, 112, 138}},
         {20, {0.0F, 0.99F, 0.5F, 0.0F}, "Mountain Weather", {50, 149, 100, 50}}};
     for (const auto& [itemNo, draws, name, percent] : rows) {
-        SCOPED_TRACE(itemNo);
         ScriptedRandom rnd(draws);
         CharaRecord chara;
         chara.ItemNo = itemNo;
         const CharaRecord item = PickItem(chara);
-        EXPECT_EQ(rnd.drawn(), static_cast<int>(draws.size()));
-        EXPECT_EQ(item.Item, QString::fromLatin1(name));
-        EXPECT_EQ((QList<int>{item.Strength, item.Defense, item.Agility, item.Luck}), percent);
+        EXPECT_EQ(std::tuple(rnd.drawn(), item.Item, QList<int>{item.Strength, item.Defense, item.Agility, item.Luck}),
+                  std::tuple(int(draws.size()), QString::fromLatin1(name), percent)) << itemNo;
     }
 }
 
@@ -116,41 +96,36 @@ TEST(CheckCharaFile, AcceptsOnlyAMatchingHeader)
         {"non-digit zeros", QByteArray("\xFF\x05\x62", 3) + QByteArray(1006, 'f'), true},
         {"non-digit for a needed digit", QByteArray("\x91\x71\xFF", 3) + QByteArray(1006, 'f'), false},
         {"two bytes", QByteArray("\x90\x71", 2), false}};
-    for (const auto& [name, contents, valid] : rows) {
-        writeFile(dir.filePath(QString::fromLatin1(name)), contents);
-        EXPECT_EQ(CheckCharaFile(dir.filePath(QString::fromLatin1(name))), valid) << name;
-    }
+    for (const auto& [name, contents, valid] : rows)
+        EXPECT_EQ(CheckCharaFile(makeFile(dir.filePath(QString::fromLatin1(name)), contents)), valid) << name;
     EXPECT_FALSE(CheckCharaFile(dir.filePath(u"missing.dmf"_s)) || CheckCharaFile(dir.path()));
 }
 
 TEST(FillerByte, CoversThirtyTwoToOneSeventyTwo)
 {
-    ScriptedRandom rnd({0.0F, 0.5F, 0.9999F, 0.25F});
-    for (const int byte : {32, 102, 172, 67})
-        EXPECT_EQ(static_cast<unsigned char>(FillerByte()), byte);
+    ScriptedRandom rnd({0.0F, 0.5F, 0.9999F, 0.25F}); // bytes 32, 102, 172, 67
+    EXPECT_EQ((std::string{FillerByte(), FillerByte(), FillerByte(), FillerByte()}), "\x20\x66\xAC\x43");
 }
 
 TEST(MakeChara, RefusesOrWritesAStampedThousandBytes)
 {
     TempHome home;
     writeFileOfSize(home.file(u"x,y.dmf"_s), 5);
-    writeFileOfSize(home.file(u"Taken.dmf"_s), 5);
-    const QString forbidden = u"\\ / : , ; * ? \" < > | は、使えません"_s, exists = u"すでに存在するキャラです"_s;
     // No message: made. Of a forbidden and a taken name, the later check weighs more.
-    const std::pair<const char*, QString> rows[] = {{"", u"名前を入力して下さい"_s}, {"a/b", forbidden},
-        {"x,y", exists}, {"Taken", exists}, {"Hero", {}}, {"   ", {}}};
+    const std::pair<const char*, QString> rows[] = {{"", u"名前を入力して下さい"_s},
+        {"a/b", u"\\ / : , ; * ? \" < > | は、使えません"_s}, {"x,y", u"すでに存在するキャラです"_s}, {"Hero", {}}, {"   ", {}}};
     ScriptedRandom rnd({}, 0.25F); // filler bytes of 67
     for (const auto& [name, message] : rows) {
         QString path = u"untouched"_s;
         bool cancel = message.isEmpty();
-        EXPECT_EQ(MakeChara(QString::fromUtf8(name), path, cancel), message) << name;
-        EXPECT_EQ(cancel, !message.isEmpty()) << name;
+        const QString said = MakeChara(QString::fromUtf8(name), path, cancel);
         const QString made = HomeFolder() + u'/' + QString::fromUtf8(name) + u".dmf"_s;
-        EXPECT_EQ(path, message.isEmpty() ? made : u"untouched"_s) << name;
-        EXPECT_TRUE(!message.isEmpty() || (CheckCharaFile(made) && readFile(made).mid(10) == QByteArray(990, 67)))
+        const bool valid = CheckCharaFile(made) && readFile(made).mid(10) == QByteArray(990, 67);
+        EXPECT_EQ(std::tuple(said, cancel, path, valid),
+                  std::tuple(message, !message.isEmpty(), message.isEmpty() ? made : u"untouched"_s, message.isEmpty()))
             << name;
     }
-    EXPECT_EQ(readFile(home.file(u"Taken.dmf"_s)).size(), 5);
+    EXPECT_EQ(readFile(home.file(u"x,y.dmf"_s)).size(), 5);
 }
 
 } // namespace
