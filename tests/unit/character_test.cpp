@@ -69,7 +69,8 @@ TEST(ItemTable, NumbersPickTheirRowAndRandomItemsDrawTheirBonuses)
     const struct { int itemNo; std::initializer_list<float> draws; const char* name; QList<int> percent; } rows[] = {
         {990, {}, "Cape", {100, 105, 100, 100}}, {989, {}, "Iron Helm", {100, 115, 100, 100}},
         {885, {}, "Iron Hammer", {135, 100, 95, 100}}, {871, {}, "", {100, 100, 100, 100}},
-        {761, {}, "Iron Helm", {105, 130, 100, 100}}, {228, {0.0F}, "XXX Drag", {200, 100, 100, 100}},
+        {761, {}, "Iron Helm", {105, 130, 100, 100}}, {950, {}, "Short Bow", {115, 100, 105, 100}},
+        {228, {0.0F}, "XXX Drag", {200, 100, 100, 100}},
         {9, {0.25F}, "XXX Drag", {100, 200, 100, 100}}, {9, {0.375F}, "XXX Drag", {100, 100, 200, 100}},
         {9, {0.625F}, "XXX Drag", {100, 100, 200, 100}}, {9, {0.75F}, "XXX Drag", {100, 100, 100, 200}},
         {9, {0.96875F}, "XXX Drag", {50, 50, 50, 50}},
@@ -83,6 +84,11 @@ TEST(ItemTable, NumbersPickTheirRowAndRandomItemsDrawTheirBonuses)
         EXPECT_EQ(std::tuple(rnd.drawn(), item.Item, QList<int>{item.Strength, item.Defense, item.Agility, item.Luck}),
                   std::tuple(int(draws.size()), QString::fromLatin1(name), percent)) << itemNo;
     }
+    // Each parameter takes its own bonus: Lucky Shoes add to Luck alone.
+    CharaRecord shod;
+    std::tie(shod.Strength, shod.Defense, shod.Agility, shod.Luck, shod.ItemNo) = std::tuple(100, 100, 100, 100, 673);
+    shod = WithItemApplied(shod, PickItem(shod));
+    EXPECT_EQ((QList<int>{shod.Strength, shod.Defense, shod.Agility, shod.Luck}), (QList<int>{100, 100, 100, 140}));
 }
 
 TEST(CheckCharaFile, AcceptsOnlyAMatchingHeader)
@@ -99,6 +105,9 @@ TEST(CheckCharaFile, AcceptsOnlyAMatchingHeader)
     for (const auto& [name, contents, valid] : rows)
         EXPECT_EQ(CheckCharaFile(makeFile(dir.filePath(QString::fromLatin1(name)), contents)), valid) << name;
     EXPECT_FALSE(CheckCharaFile(dir.filePath(u"missing.dmf"_s)) || CheckCharaFile(dir.path()));
+    // Grown after a victory while something else appended more: every byte stays and the header matches them.
+    const QString grown = makeFile(dir.filePath(u"Hero.dmf"_s), stampedChara(1000) + QByteArray(100, 'x'));
+    EXPECT_TRUE(GrowCharacterFile(grown, 1000, 50, nullptr) && QFileInfo(grown).size() == 1100 && CheckCharaFile(grown));
 }
 
 TEST(FillerByte, CoversThirtyTwoToOneSeventyTwo)
@@ -112,8 +121,9 @@ TEST(MakeChara, RefusesOrWritesAStampedThousandBytes)
     TempHome home;
     writeFileOfSize(home.file(u"x,y.dmf"_s), 5);
     // No message: made. Of a forbidden and a taken name, the later check weighs more.
-    const std::pair<const char*, QString> rows[] = {{"", u"名前を入力して下さい"_s},
-        {"a/b", u"\\ / : , ; * ? \" < > | は、使えません"_s}, {"x,y", u"すでに存在するキャラです"_s}, {"Hero", {}}, {"   ", {}}};
+    const QString forbidden = u"\\ / : , ; * ? \" < > | は、使えません"_s;
+    const std::pair<const char*, QString> rows[] = {{"", u"名前を入力して下さい"_s}, {"a/b", forbidden},
+        {"a;b", forbidden}, {"x,y", u"すでに存在するキャラです"_s}, {"Hero", {}}, {"   ", {}}};
     ScriptedRandom rnd({}, 0.25F); // filler bytes of 67
     for (const auto& [name, message] : rows) {
         QString path = u"untouched"_s;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string_view>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace dm;
 using namespace std::string_view_literals;
@@ -96,6 +97,25 @@ TEST_F(IniFileTest, EditsInPlaceOrRefuses)
 }
 
 // A write that cannot finish leaves the file as it was, or still missing, and nothing beside it.
+// A rewrite keeps what the user made of the file: its mode, and a link stays a link whose target gets the text.
+TEST_F(IniFileTest, RewriteKeepsModeAndLink)
+{
+    const QString target = home.file(u"kept.ini"_s);
+    for (const bool link : {false, true}) {
+        QFile::remove(path);
+        test::makeFile(link ? target : path, "[S]\nk=1\n", 0604);
+        if (link)
+            test::makeLink(target, path);
+        ini.setpFileName(path);
+        ini.setpSection(u"S"_s);
+        ASSERT_TRUE(ini.mSetString(u"k"_s, u"2"_s)) << link;
+        struct stat st {};
+        ::stat(test::native(path), &st);
+        EXPECT_EQ(std::tuple(QFileInfo(path).isSymLink(), test::readFile(path), st.st_mode),
+                  std::tuple(link, QByteArray("[S]\nk=2\n"), S_IFREG | 0604U)) << link;
+    }
+}
+
 TEST_F(IniFileTest, UnfinishedWriteLeavesEverythingAsItWas)
 {
     const Text old = "[S]\nk=1\n";
