@@ -1,6 +1,5 @@
 // The parameter sheet in its three modes, creation and opening through it,
-// the settings dialog's mapping of every option, the About dialog, and the
-// file object's message box.
+// the settings dialog's mapping of every option and the About dialog.
 #include "character/CharaFile.h"
 #include "character/LoadChara.h"
 #include "desktop/WindowTest.h"
@@ -9,7 +8,6 @@
 #include "dialogs/frmSet.h"
 #include "dialogs/frmVersion.h"
 #include "services/Autostart.h"
-#include "services/clsFile.h"
 #include "ui/Twips.h"
 
 #include <QButtonGroup>
@@ -307,18 +305,6 @@ TEST_F(DialogTest, AutostartBoxSwitchesTheEntryOnOk)
     for (const QWidget* w : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         EXPECT_TRUE(w == d.chkAutostart || w->geometry().bottom() < d.chkAutostart->y()) << w->metaObject()->className();
     EXPECT_TRUE(d.rect().contains(d.chkAutostart->geometry()));
-}
-
-// The file object's one message box, for a file that is there only; /proc is a file system of its own.
-TEST_F(DialogTest, MoveToAnotherFileSystemIsRefusedInABox)
-{
-    clsFile f;
-    f.setFileName(home.file(QStringLiteral("a.txt")));
-    EXPECT_EQ(f.FirstMove(QStringLiteral("/proc/a.txt")), clsFile::Result::NothingThere);
-    test::writeFile(f.FileName(), "alpha");
-    EXPECT_EQ(f.FirstMove(QStringLiteral("/proc/a.txt")), clsFile::Result::Refused);
-    const ShownBox box{QString::fromUtf16(kFileClassTitle), QString::fromUtf16(kFirstMoveMessage)};
-    EXPECT_EQ(modals.boxes, QList<ShownBox>{box});
 }
 
 // The settings dialog's button opens About over it; About shows the version
