@@ -181,29 +181,19 @@ TEST_F(DropTest, DroppedFilesFightThroughTheEntryWindow)
     EXPECT_TRUE(entry.close()); // idle, it may
 }
 
-// The list's context menu undoes the battle it shows, once: what the Trash
-// holds goes back to its path, never over a file that took the path since,
-// and a lost hero is the current character again.
+// The list's context menu undoes the battle it shows, once, never during
+// one: what the Trash holds goes back to its path, never over a file that took
+// the path since, and a lost hero is the current character again, able to fight.
 TEST_F(DropTest, TheListUndoesItsBattle)
 {
-    struct Case {
-        const char* name;
-        std::vector<std::pair<const char*, qint64>> dropped;
-        bool lost;
-        const char* occupied; // a new file takes this path after the battle
-        const char* box; // "DIR" the case's folder
-    };
     // Every draw 0.5: whoever is faster always hits. "boss" (Agility 265,
-    // Strength 375) fells the hero at its first blow; the others fall to one.
-    const Case cases[] = {
-        {"Lost", {{"boss.txt", 1000000}}, true, nullptr,
-         "1 件のファイルを元に戻しました。\nキャラ「Hero」を現在のキャラに戻しました。"},
-        {"Occupied", {{"a.txt", 200}, {"b.txt", 200}}, false, "b.txt",
-         "1 件のファイルを元に戻しました。\nDIR/b.txt: 同じ名前のファイルがあるため、ごみ箱に残しました"},
-    };
+    // Strength 375) fells the hero at its first blow; "a" and "b" fall to one.
+    const struct { const char* name; QStringList dropped; qint64 size; const char* box; } cases[] = {
+        {"Lost", {u"boss.txt"_s}, 1000000, "1 件のファイルを元に戻しました。\nキャラ「Hero」を現在のキャラに戻しました。"},
+        {"Occupied", {u"a.txt"_s, u"b.txt"_s}, 200,
+         "1 件のファイルを元に戻しました。\nDIR/b.txt: 同じ名前のファイルがあるため、ごみ箱に残しました"}};
     const QString undo = QStringLiteral("このバトルを元に戻す");
-    const QStringList on{undo};
-    const QStringList off{undo + QStringLiteral(" (off)")};
+    const QStringList on{undo}, off{undo + QStringLiteral(" (off)")};
     frmMaw maw;
     ASSERT_TRUE(maw.Form_Load());
     frmEntry& entry = maw.entry();
@@ -213,16 +203,14 @@ TEST_F(DropTest, TheListUndoesItsBattle)
         drop(maw, *files(paths));
         return QTest::qWaitFor([&] { return !maw.Busy(); }, 30000);
     };
-
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const bool lost = c.dropped.size() == 1;
         const QString folder = dir + QLatin1Char('/') + QString::fromUtf8(c.name);
-        QDir().mkpath(folder);
         QStringList paths;
-        for (const auto& [name, size] : c.dropped) {
-            paths << folder + QLatin1Char('/') + QString::fromUtf8(name);
-            test::writeFileOfSize(paths.back(), size);
-        }
+        QDir().mkpath(folder);
+        for (const QString& name : c.dropped)
+            test::writeFileOfSize(paths.emplace_back(folder + QLatin1Char('/') + name), c.size);
         const QByteArray heroBefore = test::readFile(hero);
         std::optional<QStringList> during;
         QTimer probe;
@@ -233,44 +221,27 @@ TEST_F(DropTest, TheListUndoesItsBattle)
         probe.start(1);
         ASSERT_TRUE(fight(paths));
         probe.stop();
-        EXPECT_EQ(during, QStringList{}) << "no menu while the battle runs";
-        EXPECT_EQ(CharaPath.isEmpty(), c.lost);
         // A lost character is forgotten at once, not only at the end.
-        EXPECT_EQ(test::readFile(ini).contains("DefaultChara=\n"), c.lost);
-        EXPECT_EQ(maw.pose(), c.lost ? HeroPose::Fallen : HeroPose::Standing);
-        for (const QString& path : paths)
-            EXPECT_EQ(QFile::exists(path), c.lost) << path.toStdString();
-        if (c.occupied != nullptr)
-            test::writeFile(folder + QLatin1Char('/') + QString::fromUtf8(c.occupied), "new");
-
+        EXPECT_EQ(std::tuple(during, CharaPath.isEmpty(), test::readFile(ini).contains("DefaultChara=\n"), maw.pose()),
+                  std::tuple(std::optional(QStringList{}), lost, lost, lost ? HeroPose::Fallen : HeroPose::Standing));
+        if (!lost)
+            test::writeFile(paths[1], "new");
         EXPECT_EQ(rightClick(entry, true), on);
         const QString box = QString::fromUtf8(c.box).replace(QStringLiteral("DIR"), folder);
         EXPECT_EQ(modals.boxes, (QList<ShownBox>{{QStringLiteral("Dustmaw"), box}}));
         modals.boxes.clear();
-        for (int k = 0; k < paths.size(); ++k) {
-            const bool taken = c.occupied != nullptr && paths[k].endsWith(QString::fromUtf8(c.occupied));
-            const qint64 size = c.dropped[static_cast<size_t>(k)].second;
-            EXPECT_EQ(test::readFile(paths[k]), taken ? "new" : QByteArray(size, 'x'));
-        }
-        if (c.lost) {
-            EXPECT_EQ(test::readFile(hero), heroBefore);
-        }
-        EXPECT_EQ(CharaPath, hero);
-        EXPECT_EQ(maw.pose(), HeroPose::Standing);
+        EXPECT_EQ(test::readFile(paths.back()), lost ? QByteArray(c.size, 'x') : "new");
+        // A lost hero comes back as it was; a winner keeps what it gained.
+        EXPECT_EQ(std::tuple(test::readFile(paths[0]).size(), test::readFile(hero) == heroBefore, CharaPath, maw.pose(),
+                             rightClick(entry, false)),
+                  std::tuple(c.size, lost, hero, HeroPose::Standing, off));
         EXPECT_TRUE(test::readFile(ini).contains("DefaultChara=" + QFile::encodeName(hero)));
-        EXPECT_EQ(rightClick(entry, false), off);
-
-        // The hero fights again, as it is on disk.
-        const QString next = folder + QStringLiteral("/next.txt");
-        test::writeFileOfSize(next, 200);
-        ASSERT_TRUE(fight({next}));
-        EXPECT_FALSE(QFile::exists(next));
-        EXPECT_EQ(rightClick(entry, false), on);
     }
-    // A drop that fights nothing clears the list, and the undo with it.
+    // The hero fights again, as it is on disk; a drop that fights nothing clears the list and its undo.
+    ASSERT_TRUE(fight({enemy("next.txt")}));
+    EXPECT_EQ(std::pair(QFile::exists(dir + QStringLiteral("/next.txt")), rightClick(entry, false)), std::pair(false, on));
     ASSERT_TRUE(fight({dir + QStringLiteral("/folder")}));
-    EXPECT_EQ(rightClick(entry, false), off);
-    EXPECT_TRUE(modals.boxes.isEmpty());
+    EXPECT_EQ(std::pair(rightClick(entry, false), modals.boxes.isEmpty()), std::pair(off, true));
 }
 
 // What the hero's window does with each way of handling it, during a battle
