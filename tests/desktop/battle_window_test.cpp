@@ -371,7 +371,8 @@ INSTANTIATE_TEST_SUITE_P(Hero, Answers, ::testing::Values(
 // The list's columns in order, aligned and sized; while the window is
 // minimised its caption carries the battle, the turns as vitality and enemies
 // left when so set, the messages that wait two seconds as their text; restored
-// it reads "Entry" again and its place is kept.
+// it reads "Entry" again, its status bar holds any message whole, and its place
+// is kept.
 TEST_F(DropTest, ColumnsAndTheMinimisedCaption)
 {
     frmMaw maw;
@@ -415,28 +416,18 @@ TEST_F(DropTest, ColumnsAndTheMinimisedCaption)
     }
 
     entry.showNormal();
+    // At its first size the message panel holds every message of Hero and memo whole; the tip holds any.
+    const QLabel& panel = *entry.statusBar()->findChildren<QLabel*>().value(1);
+    const MessageArgs args{QStringLiteral("Hero"), QStringLiteral("Hero"), QStringLiteral("memo"), 12, 120, 1};
+    for (int e = 0; e <= 2 * static_cast<int>(BattleEvent::EnemyBeaten) + 1; ++e) {
+        entry.SetMessageText(MessageText(static_cast<std::int16_t>(e % 2), static_cast<BattleEvent>(e / 2), args));
+        EXPECT_TRUE(panel.fontMetrics().horizontalAdvance(panel.text()) <= panel.contentsRect().width()
+                    && panel.toolTip() == panel.text()) << panel.text().toStdString();
+    }
     entry.move(300, 150);
     EXPECT_EQ(entry.windowTitle(), QStringLiteral("Entry"));
     maw.Quit();
     EXPECT_TRUE(test::readFile(ini).contains("[Entry]\nLeft=4500\nTop=2250\n")) << test::readFile(ini).toStdString();
-}
-
-// At the first size the message panel, what the vitality leaves, holds every
-// business-like and role-playing message of Hero and memo; the tip holds any.
-TEST_F(DropTest, TheStatusBarShowsMessagesWhole)
-{
-    frmEntry entry;
-    entry.ShowEntryWindow();
-    QApplication::processEvents();
-    const QList<QLabel*> panels = entry.statusBar()->findChildren<QLabel*>();
-    ASSERT_TRUE(panels.size() == 2 && panels[0]->width() == PixelsFromTwipsX(2540));
-    const MessageArgs args{QStringLiteral("Hero"), QStringLiteral("Hero"), QStringLiteral("memo"), 12, 120, 1};
-    for (int e = 0; e <= 2 * static_cast<int>(BattleEvent::EnemyBeaten) + 1; ++e) {
-        const QString text = MessageText(static_cast<std::int16_t>(e % 2), static_cast<BattleEvent>(e / 2), args);
-        entry.SetMessageText(text);
-        EXPECT_TRUE(panels[1]->fontMetrics().horizontalAdvance(text) <= panels[1]->contentsRect().width()
-                    && panels[1]->toolTip() == text) << text.toStdString();
-    }
 }
 
 } // namespace

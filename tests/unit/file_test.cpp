@@ -155,7 +155,7 @@ TEST_F(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
 }
 
 // A minimal Windows program: DOS and PE headers and one .rsrc section whose RT_VERSION resource holds `info`.
-constexpr int kRsrc = 0x200, kRva = 0x1000, kVersion = 0x60, kFixed = kVersion + 40, kEnd = kRsrc + kFixed + 52;
+constexpr int kRsrc = 0x200, kRva = 0x1000, kVersion = 0x60, kFixed = kVersion + 40;
 QByteArray buildPe(const FixedFileInfo& info, bool pe32plus = false)
 {
     const int pe = 0x40, opt = pe + 24, optSize = pe32plus ? 240 : 224, dirs = opt + (pe32plus ? 112 : 96);
@@ -182,7 +182,8 @@ QByteArray buildPe(const FixedFileInfo& info, bool pe32plus = false)
 const FixedFileInfo kSample{ // file 40000.1.2.3, product 1.0.0.0, prerelease, 32-bit Windows NT, a TrueType font
     kFixedFileInfoSignature, 0, 40000U << 16 | 1, 2U << 16 | 3, 1U << 16, 0, 0, 2, 0x40004, 4, 3, 0, 0};
 
-// Local times, the weekday padded to eight columns, and the version resource.
+// Local times, the weekday padded to eight columns, and the version resource. Truncated or lying programs are
+// the fuzz target's: it runs the reader under the sanitizers and checks what it accepts.
 TEST_F(FileObject, TimesAndVersions)
 {
     const auto texts = [](const clsFile& f) {
@@ -206,18 +207,6 @@ TEST_F(FileObject, TimesAndVersions)
         ASSERT_EQ(::utimensat(AT_FDCWD, native(note.FileName()).constData(), both, 0), 0);
         EXPECT_EQ(QStringList({note.LastWriteTime(), note.LastAccessTime()}),
                   QStringList(2, QString::fromUtf8(row.local)));
-    }
-    const QByteArray pe = buildPe(kSample); // truncated or lying, it gives no version
-    ASSERT_TRUE(ReadFixedFileInfo(pe.left(kEnd)));
-    for (int length = 0; length < kEnd; ++length)
-        ASSERT_FALSE(ReadFixedFileInfo(pe.left(length))) << length;
-    const struct { const char* name; int at; std::uint32_t value; } rows[] = {
-        {"directory pointing back at itself", kRsrc + 0x2C, 0x80000018U}, {"version data too short", kRsrc + 0x4C, 60},
-        {"wrong key", kRsrc + kVersion + 6, 0x00580058}, {"wrong signature", kRsrc + kFixed, 0xFEEF04BC}};
-    for (const auto& row : rows) {
-        QByteArray lying = pe;
-        qToLittleEndian(row.value, lying.data() + row.at);
-        EXPECT_FALSE(ReadFixedFileInfo(lying)) << row.name;
     }
 }
 
