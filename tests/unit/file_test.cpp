@@ -1,13 +1,11 @@
 // The file object: what it says of the kinds of thing a drop can deliver, of names, times and Windows version
 // resources; copy, move and rename; and the trash and deletion that dispose of beaten enemies' files.
 #include "services/Trash.h"
-#include "services/VersionInfo.h"
 #include "services/clsFile.h"
 #include "support/TestSupport.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
-#include <QtEndian>
 
 #include <fcntl.h>
 #include <sys/xattr.h>
@@ -154,52 +152,11 @@ TEST_F(FileObject, WhatAnOrdinaryUserMayNotReadOrRemove)
         << "the folder's owner may remove another's entry";
 }
 
-// A minimal Windows program: DOS and PE headers and one .rsrc section whose RT_VERSION resource holds `info`.
-constexpr int kRsrc = 0x200, kRva = 0x1000, kVersion = 0x60, kFixed = kVersion + 40;
-QByteArray buildPe(const FixedFileInfo& info, bool pe32plus = false)
+// A file's times in the local zone, the weekday padded to eight columns, the epoch too.
+TEST_F(FileObject, LocalTimes)
 {
-    const int pe = 0x40, opt = pe + 24, optSize = pe32plus ? 240 : 224, dirs = opt + (pe32plus ? 112 : 96);
-    const int section = opt + optSize, r = kRsrc;
-    QByteArray b = QByteArray(0x400, '\0').replace(0, 2, "MZ").replace(pe, 2, "PE").replace(section, 5, ".rsrc");
-    b.replace(r + kVersion + 6, 32, QByteArray(reinterpret_cast<const char*>(u"VS_VERSION_INFO"), 32));
-    const struct { int at, width; qint64 value; } fields[] = {{0x3C, 4, pe}, {pe + 4, 2, pe32plus ? 0x8664 : 0x14C},
-        {pe + 6, 2, 1}, {pe + 20, 2, optSize}, {opt, 2, pe32plus ? 0x20B : 0x10B}, {dirs - 4, 4, 16},
-        {dirs + 16, 4, kRva}, {dirs + 20, 4, 0x200}, {section + 8, 4, 0x200}, {section + 12, 4, kRva},
-        {section + 16, 4, 0x200}, {section + 20, 4, r},
-        // Type 16, name 1 and language 0x411, each a directory of one entry.
-        {r + 0x0E, 2, 1}, {r + 0x10, 4, 16}, {r + 0x14, 4, 0x80000018}, {r + 0x26, 2, 1}, {r + 0x28, 4, 1},
-        {r + 0x2C, 4, 0x80000030}, {r + 0x3E, 2, 1}, {r + 0x40, 4, 0x411}, {r + 0x44, 4, 0x48},
-        {r + 0x48, 4, kRva + kVersion}, {r + 0x4C, 4, 92}, {r + kVersion, 2, 92}, {r + kVersion + 2, 2, 52}};
-    for (const auto& [at, width, value] : fields) {
-        const auto le = qToLittleEndian(static_cast<std::uint32_t>(value));
-        b.replace(at, width, reinterpret_cast<const char*>(&le), width);
-    }
-    static_assert(sizeof(FixedFileInfo) == 13 * sizeof(std::uint32_t)); // the fields lie as in the file
-    qToLittleEndian<std::uint32_t>(&info, 13, b.data() + r + kFixed);
-    return b;
-}
-
-const FixedFileInfo kSample{ // file 40000.1.2.3, product 1.0.0.0, prerelease, 32-bit Windows NT, a TrueType font
-    kFixedFileInfoSignature, 0, 40000U << 16 | 1, 2U << 16 | 3, 1U << 16, 0, 0, 2, 0x40004, 4, 3, 0, 0};
-
-// Local times, the weekday padded to eight columns, and the version resource. Truncated or lying programs are
-// the fuzz target's: it runs the reader under the sanitizers and checks what it accepts.
-TEST_F(FileObject, TimesAndVersions)
-{
-    const auto texts = [](const clsFile& f) {
-        return QStringList{QString::number(f.Executable()), f.FileVersion(), f.ProductVersion(), f.FileType(),
-                           f.FileSubtype(), f.FileOS(), f.BuildType()}.join(u'|');
-    };
-    const clsFile exe = fileAt(home.file(u"app.exe"_s)), note = fileAt(home.file(u"a.txt"_s));
-    for (const bool plus : {false, true}) {
-        writeFile(exe.FileName(), buildPe(kSample, plus));
-        EXPECT_EQ(texts(exe), u"1|40000.1.2.3|1.0.0.0|ﾌｫﾝﾄ|ﾄｩﾙｰﾀｲﾌﾟﾌｫﾝﾄ|32bit Windows NT|ﾌﾟﾚﾘﾘｰｽﾋﾞﾙﾄﾞ"_s);
-    }
-    // A text file has none of it, though its first bytes make it a program.
-    writeFile(note.FileName(), "MZ is how this note begins");
-    EXPECT_EQ(texts(note), u"1|||不明|不明|不明|不明"_s);
-    EXPECT_EQ(texts(fileAt(home.file(u"gone"_s))), u"0|||不明|不明|不明|不明"_s);
-    const ScopedEnv zone("TZ", QByteArray("JST-9")); // file times are local, the epoch too
+    const clsFile note = fileAt(makeFile(home.file(u"a.txt"_s), "note"));
+    const ScopedEnv zone("TZ", QByteArray("JST-9"));
     const struct { time_t utc; const char* local; } times[] = {{0, "1970年1月1日 木曜日    9:0:0"},
         {931046703, "1999年7月4日 日曜日    9:5:3"}, {1797087599, "2026年12月12日 土曜日    23:59:59"}};
     for (const auto& row : times) {
