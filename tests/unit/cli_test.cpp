@@ -27,12 +27,9 @@ TEST_F(Cli, InspectJsonKeepsArgumentOrderResolvesFoldersAndEscapes)
     ASSERT_EQ(std::pair(r.exitCode, lines.size()), std::pair(1, qsizetype{5})) << r.out.toStdString();
     const QByteArray dir = QFileInfo(home.path()).canonicalFilePath().toUtf8();
     // The values are the derivation cases'; here the keys, their nesting and the resolved paths.
-    EXPECT_TRUE(lines[0].startsWith("{\"Name\":\"Hero\",\"Level\":1,\"MaxVitarity\":134,\"Vitarity\":134,")
-                && lines[0].contains(",\"LongPath\":\"" + dir + "/\",\"LevelStep\":1179,\"FileName\":\"" + dir
-                                     + "/Hero.dmf\",\"ItemPercent\":{\"Strength\":100,\"Defense\":105,")
-                && lines[0].endsWith(",\"Effective\":{\"Strength\":150,\"Defense\":45,\"Agility\":169,"
-                                     "\"Luck\":11},\"NextLevel\":1179}"))
-        << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].startsWith("{\"Name\":\"Hero\",\"Level\":1,\"MaxVitarity\":134,")
+                && lines[0].contains(",\"FileName\":\"" + dir + "/Hero.dmf\",\"ItemPercent\":{\"Strength\":100,")
+                && lines[0].endsWith(",\"Luck\":11},\"NextLevel\":1179}")) << lines[0].toStdString();
     EXPECT_EQ(lines[1], "{\"FileName\":\"" + dir + "/gone\",\"error\":\"no such file\"}");
     EXPECT_EQ(lines[2], "{\"FileName\":\"" + dir + "\",\"error\":\"is a folder\"}");
     EXPECT_TRUE(lines[3].startsWith("{\"Name\":\"link\",") && lines[3].contains(dir + "/link.dmf\",\"ItemPercent"));
