@@ -144,13 +144,11 @@ TEST_F(DesktopE2E, FilesDraggedFromAFileManagerAreFoughtAndTrashed)
     test::writeFile(hero, test::stampedChara(20000));
     test::writeFile(ini, "[Setting]\nMsgWait=2\nMsgType=1\nDefaultChara=" + QFile::encodeName(hero) + '\n');
     // Weak enemies: Hero at level 6 beats them whatever the draws.
-    const QString drop = home.file(QStringLiteral("drop"));
-    QDir().mkpath(drop);
-    QStringList enemies;
-    for (const char* name : {"draft.txt", "old.txt", "spam.txt"}) {
-        enemies << drop + QLatin1Char('/') + QString::fromUtf8(name);
-        test::writeFileOfSize(enemies.last(), 300);
-    }
+    const QString drop = test::makeDir(home.file(QStringLiteral("drop")));
+    const QStringList enemies{drop + QStringLiteral("/draft.txt"), drop + QStringLiteral("/old.txt"),
+                              drop + QStringLiteral("/spam.txt")};
+    for (const QString& enemy : enemies)
+        test::writeFileOfSize(enemy, 300);
     QProcess maw;
     start(maw, QStringLiteral(DUSTMAW_EXE));
     ASSERT_TRUE(window(QStringLiteral("Dustmaw")));
