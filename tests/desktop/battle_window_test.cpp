@@ -15,14 +15,12 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
 
 #include <functional>
-#include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -131,7 +131,6 @@ TEST_P(Creation, MakesOrSaysWhyNotAndStaysOpen)
 
 INSTANTIATE_TEST_SUITE_P(Names, Creation, ::testing::Values(
     MakeCase{"Empty", "", "名前を入力して下さい", true},
-    MakeCase{"TheCurrentOne", "Hero", "すでに存在するキャラです", true},
     MakeCase{"Made", "Knight", nullptr},
     MakeCase{"UnwritableHome", "Knight", "キャラファイルを作成できません", true}),
     CaseName());
@@ -184,7 +183,6 @@ TEST_P(Opening, AcceptsOrRefusesAndRestores)
 
 INSTANTIATE_TEST_SUITE_P(Files, Opening, ::testing::Values(
     OpenCase{"ValidOk", nullptr, Close::Ok},
-    OpenCase{"ValidCancel", nullptr, Close::Cancel},
     OpenCase{"ValidCloseBox", nullptr, Close::CloseBox},
     OpenCase{"NoFileChosen", nullptr, Close::NoFileChosen},
     OpenCase{"ResizedElsewhere", [](const QString& f) { test::writeFile(f, test::readFile(f) + "more"); },
