@@ -1,5 +1,7 @@
-// Drops on the hero: the drops that start nothing, a real battle through the
-// battle list window, and undoing it from the list's context menu.
+// A real battle through the battle list window and undoing it from the list's
+// menu; what the hero's window answers to its menu, closing, a double-click,
+// SIGTERM, a drag and a drop, in a battle and out of one; the list's columns
+// and its caption while minimised.
 #include "battle/Messages.h"
 #include "character/CharaLock.h"
 #include "desktop/EntryModel.h"
