@@ -1,7 +1,5 @@
-// A real battle through the battle list window and undoing it from the list's
-// menu; what the hero's window answers to its menu, closing, a double-click,
-// SIGTERM, a drag and a drop, in a battle and out of one; the list's columns
-// and its caption while minimised.
+// Battles through the battle list window and their undo; what the hero's window
+// answers to each way of handling it, in a battle and out of one.
 #include "battle/Messages.h"
 #include "character/CharaLock.h"
 #include "desktop/EntryModel.h"
