@@ -50,10 +50,10 @@ void killRepeatedly(const test::TempHome& home, const std::function<void(int rou
         ::close(ended[1]);
         char byte = 0; // none when the child died in its first round, so there is nothing to kill
         ASSERT_EQ(::read(ended[0], &byte, 1), 1) << "the child died in its first round";
-        ::close(ended[0]);
         ::usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(random));
         ::kill(child, SIGKILL);
         ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        ::close(ended[0]); // only now: a closed pipe would end the child at a round's end with SIGPIPE
         SCOPED_TRACE(testing::Message() << "kill " << k);
         check();
         ASSERT_TRUE(writeFileAtomically(home.file(u"next"_s), "x"));
