@@ -16,8 +16,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace dm {
 namespace {
@@ -92,16 +94,90 @@ int writeAll(int fd, const char* data, std::size_t size)
 
 // renameat2 without replacing; file systems that lack it get a hard link,
 // which fails on an existing name just the same. Returns 0 or errno.
-int moveNoReplace(const QByteArray& from, const QByteArray& to)
+int moveNoReplace(int fromDir, const char* from, int toDir, const char* to)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return errno;
-    if (::link(from.constData(), to.constData()) != 0)
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
         return errno;
-    ::unlink(from.constData());
+    ::unlinkat(fromDir, from, 0);
     return 0;
+}
+
+// A descriptor closed with its scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd& operator=(Fd&& other) noexcept
+    {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    [[nodiscard]] int get() const { return m_fd; }
+    [[nodiscard]] bool valid() const { return m_fd >= 0; }
+    [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// The user's own, or the system's: nobody else can swap what lies in it.
+bool trusted(const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
+
+// The folder `dir` (absolute, plain) opened one part at a time from the
+// root, for the *at calls: every part must be a folder of the user's or
+// root's, and a symbolic link counts only when the user or root made it and
+// it leads to such a folder. Missing parts are made, private (0700), and
+// never through a link. Invalid, with *error set, when the way is not safe.
+Fd openTrustedFolder(const QByteArray& dir, QString* error)
+{
+    const auto refuse = [&](const QByteArray& at, const QString& why) {
+        setError(error, QStringLiteral("%1 %2").arg(shown(at), why));
+        return Fd();
+    };
+    Fd fd(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    QByteArray at = "/";
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !trusted(st))
+        return refuse(at, QStringLiteral("cannot be opened as the user's or the system's folder"));
+    for (const QByteArray& part : dir.split('/')) {
+        if (part.isEmpty())
+            continue;
+        at = join(at, part);
+        if (::fstatat(fd.get(), part.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || (::mkdirat(fd.get(), part.constData(), 0700) != 0 && errno != EEXIST)
+                || ::fstatat(fd.get(), part.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int err = errno;
+                return refuse(at, QStringLiteral("cannot be made: %1").arg(errnoText(err)));
+            }
+        }
+        if (S_ISLNK(st.st_mode) && !trusted(st))
+            return refuse(at, QStringLiteral("is a symbolic link another user made"));
+        if (!S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode))
+            return refuse(at, QStringLiteral("is not a folder"));
+        Fd next(::openat(fd.get(), part.constData(),
+                         O_PATH | O_DIRECTORY | O_CLOEXEC | (S_ISLNK(st.st_mode) ? 0 : O_NOFOLLOW)));
+        if (!next.valid() || ::fstat(next.get(), &st) != 0) {
+            const int err = errno;
+            return refuse(at, QStringLiteral("cannot be opened: %1").arg(errnoText(err)));
+        }
+        if (!trusted(st))
+            return refuse(at, QStringLiteral("belongs to another user"));
+        fd = std::move(next);
+    }
+    return fd;
 }
 
 // Makes info/ and files/ (0700); returns 0 or errno.
@@ -250,81 +326,168 @@ int copyBytes(int in, int out)
     }
 }
 
-// A copy of the regular file `from` at `to` with its bytes, mode and times,
-// written beside `to` first so that `to` appears whole or not at all.
-// Returns 0 or errno (EEXIST: something is at `to`).
-int copyFile(const QByteArray& from, const struct stat& st, const QByteArray& to)
+// A copy of the regular file files/<name> as <to> in the folder `toDir`,
+// with its bytes, mode and times, written beside it first so that it
+// appears whole or not at all. Returns 0 or errno (EEXIST: something is there).
+int copyFile(int filesDir, const QByteArray& name, const struct stat& st, int toDir, const QByteArray& to)
 {
-    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0)
+    const Fd in(::openat(filesDir, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!in.valid())
         return errno;
     // Named as the program's other temporary files, so a killed run's leftover is known as one.
-    QByteArray temp = join(dirName(to), '.' + baseName(to) + ".dustmaw-" + QByteArray::number(::getpid()) + "-XXXXXX");
-    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        return err;
+    const QByteArray stem = '.' + to + ".dustmaw-" + QByteArray::number(::getpid()) + '-';
+    QByteArray temp;
+    Fd out;
+    for (int tries = 0; !out.valid() && tries < 100; ++tries) {
+        temp = stem + QByteArray::number(static_cast<quint64>(g_random_int()), 36);
+        out.reset(::openat(toDir, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out.valid() && errno != EEXIST)
+            return errno;
     }
-    int err = copyBytes(in, out);
+    if (!out.valid())
+        return EEXIST;
+    int err = copyBytes(in.get(), out.get());
     const std::array<timespec, 2> times{st.st_atim, st.st_mtim};
     // On disk before the trash's copy, the only other one, goes.
-    if (err == 0 && (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times.data()) != 0 || ::fsync(out) != 0))
+    if (err == 0
+        && (::fchmod(out.get(), st.st_mode & 07777) != 0 || ::futimens(out.get(), times.data()) != 0
+            || ::fsync(out.get()) != 0))
         err = errno;
-    if (::close(out) != 0 && err == 0)
+    if (::close(out.release()) != 0 && err == 0)
         err = errno;
-    ::close(in);
     if (err == 0)
-        err = moveNoReplace(temp, to);
+        err = moveNoReplace(toDir, temp.constData(), toDir, to.constData());
     if (err != 0)
-        ::unlink(temp.constData());
+        ::unlinkat(toDir, temp.constData(), 0);
     return err;
 }
 
 // A symbolic link again as a link to the same target. Returns 0 or errno.
-int copyLink(const QByteArray& from, const struct stat& st, const QByteArray& to)
+int copyLink(int filesDir, const QByteArray& name, const struct stat& st, int toDir, const QByteArray& to)
 {
     std::array<char, PATH_MAX> value{};
-    const ssize_t size = ::readlink(from.constData(), value.data(), value.size());
+    const ssize_t size = ::readlinkat(filesDir, name.constData(), value.data(), value.size());
     if (size < 0)
         return errno;
     if (static_cast<std::size_t>(size) >= value.size())
         return ENAMETOOLONG;
-    if (::symlink(QByteArray(value.data(), size).constData(), to.constData()) != 0)
+    if (::symlinkat(QByteArray(value.data(), size).constData(), toDir, to.constData()) != 0)
         return errno;
     const std::array<timespec, 2> times{st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, to.constData(), times.data(), AT_SYMLINK_NOFOLLOW); // cosmetic; the link is back
+    ::utimensat(toDir, to.constData(), times.data(), AT_SYMLINK_NOFOLLOW); // cosmetic; the link is back
     return 0;
 }
 
-RestoreResult copyAcross(const QByteArray& from, const struct stat& st, const QByteArray& to, QString* error)
+RestoreResult copyAcross(int filesDir, const QByteArray& name, const struct stat& st, int toDir, const QByteArray& to,
+                         const QString& target, QString* error)
 {
     // renameat2 says EXDEV before it looks at the target.
     struct stat there {};
-    if (::lstat(to.constData(), &there) == 0)
+    if (::fstatat(toDir, to.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0)
         return RestoreResult::Occupied;
     int err = 0;
     if (S_ISREG(st.st_mode))
-        err = copyFile(from, st, to);
+        err = copyFile(filesDir, name, st, toDir, to);
     else if (S_ISLNK(st.st_mode))
-        err = copyLink(from, st, to);
+        err = copyLink(filesDir, name, st, toDir, to);
     else {
-        setError(error,
-                 QStringLiteral("Cannot restore %1 to another file system: it is neither a file nor a link")
-                     .arg(shown(from)));
+        setError(
+            error,
+            QStringLiteral("Cannot restore %1 to another file system: it is neither a file nor a link").arg(target));
         return RestoreResult::Failed;
     }
     if (err == EEXIST)
         return RestoreResult::Occupied;
-    if (err == 0 && ::unlink(from.constData()) != 0) {
+    if (err == 0 && ::unlinkat(filesDir, name.constData(), 0) != 0) {
         err = errno;
-        ::unlink(to.constData()); // one copy only: the one in the trash stays
+        ::unlinkat(toDir, to.constData(), 0); // one copy only: the one in the trash stays
     }
     if (err != 0) {
-        setError(error, QStringLiteral("Cannot restore %1 to %2: %3").arg(shown(from), shown(to), errnoText(err)));
+        setError(error, QStringLiteral("Cannot restore %1: %2").arg(target, errnoText(err)));
         return RestoreResult::Failed;
     }
     return RestoreResult::Restored;
+}
+
+// Why `dir` is no trash folder this user's entries may lie in; empty when it
+// is one: the home trash, or on another mount $topdir/.Trash-$uid of the
+// user's own or $topdir/.Trash/$uid in a sticky .Trash, neither a link.
+QString trashFolderProblem(const QString& trashDir)
+{
+    if (QString problem = pathProblem(trashDir); !problem.isEmpty())
+        return problem;
+    const QByteArray dir = QFile::encodeName(trashDir);
+    if (dir == QByteArray(g_get_user_data_dir()) + "/Trash")
+        return {};
+    QString notOne = QStringLiteral("%1 is not a trash folder").arg(trashDir);
+    const QByteArray uid = QByteArray::number(::geteuid()), parent = dirName(dir);
+    struct stat st {};
+    QByteArray topdir;
+    if (baseName(dir) == ".Trash-" + uid) {
+        topdir = parent;
+    } else if (baseName(dir) == uid && baseName(parent) == ".Trash") {
+        topdir = dirName(parent);
+        if (::lstat(parent.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_mode & S_ISVTX) == 0)
+            return notOne;
+    } else {
+        return notOne;
+    }
+    if (::lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()
+        || topdirOf(topdir) != topdir)
+        return notOne;
+    return {};
+}
+
+// Why `name` names no entry of a trash folder; empty when it does.
+QString slotNameProblem(const QString& name)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QChar(u'\0')) || name == QLatin1String(".")
+        || name == QLatin1String(".."))
+        return QStringLiteral("\"%1\" names no entry of a trash").arg(name);
+    return {};
+}
+
+// The trash folder's files/ and info/, opened without following links.
+struct TrashFolders {
+    Fd files, info;
+};
+std::optional<TrashFolders> openTrashFolders(const QString& trashDir, QString* error)
+{
+    if (QString problem = trashFolderProblem(trashDir); !problem.isEmpty()) {
+        setError(error, problem);
+        return std::nullopt;
+    }
+    const Fd top(::open(QFile::encodeName(trashDir).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    TrashFolders folders;
+    if (top.valid()) {
+        folders.files.reset(::openat(top.get(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        folders.info.reset(::openat(top.get(), "info", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (!folders.files.valid() || !folders.info.valid()) {
+        const int err = errno;
+        setError(error, QStringLiteral("Cannot open the trash folder %1: %2").arg(trashDir, errnoText(err)));
+        return std::nullopt;
+    }
+    return folders;
+}
+
+// The Path= value of an info file, unescaped; empty when there is none.
+QByteArray infoOriginal(int infoDir, const QByteArray& infoName)
+{
+    const Fd fd(::openat(infoDir, infoName.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid())
+        return {};
+    std::array<char, 16384> text{};
+    const ssize_t size = ::read(fd.get(), text.data(), text.size());
+    if (size <= 0)
+        return {};
+    for (const QByteArray& line : QByteArray(text.data(), size).split('\n')) {
+        if (line.startsWith("Path=")) {
+            const GLibPtr<char, g_free> value(g_uri_unescape_string(line.constData() + 5, nullptr));
+            return value ? QByteArray(value.get()) : QByteArray();
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -339,12 +502,7 @@ FileId fileIdAt(const QString& path)
 
 TrashMove::~TrashMove() { cancel(); }
 
-void TrashMove::cancel()
-{
-    if (m_prepared)
-        ::unlink(QFile::encodeName(m_slot.infoPath()).constData());
-    m_prepared = false;
-}
+void TrashMove::cancel() { m_prepared = false; }
 
 bool TrashMove::prepare(const QString& path, QString* error)
 {
@@ -365,10 +523,16 @@ bool TrashMove::prepare(const QString& path, QString* error)
     struct stat folder {};
     struct stat home {};
     if (::lstat(file.constData(), &st) != 0
-        || ::stat(S_ISDIR(st.st_mode) ? file.constData() : dirName(file).constData(), &folder) != 0
-        || ::stat(g_get_home_dir(), &home) != 0) {
+        || ::stat(S_ISDIR(st.st_mode) ? file.constData() : dirName(file).constData(), &folder) != 0) {
         const int err = errno; // before the text is made, which may allocate
         return fail(err, QStringLiteral("Error trashing file %1").arg(path));
+    }
+    // Its file system decides between the home trash and another.
+    if (::stat(g_get_home_dir(), &home) != 0) {
+        const int err = errno;
+        return fail(err,
+                    QStringLiteral("Unable to find the home folder %1 to trash %2")
+                        .arg(QFile::decodeName(g_get_home_dir()), path));
     }
 
     QByteArray trashDir, original;
@@ -409,27 +573,22 @@ bool TrashMove::prepare(const QString& path, QString* error)
         original = under ? full.mid(topdir.size() + (topdir == "/" ? 0 : 1)) : file;
     }
 
-    // The .trashinfo reserves the name, and no reader ever sees it half
-    // written. A files/ entry without one (left by a crash) is skipped over
-    // rather than replaced.
-    const QByteArray text = trashInfo(original), base = baseName(file);
+    // A free name: neither its entry nor its info file is there. A files/
+    // entry without an info file (left by a crash) is stepped over rather
+    // than replaced. The info file is written by commit(), after the caller
+    // has recorded the name.
+    const QByteArray base = baseName(file);
     QByteArray name;
     for (int id = 1;; ++id) {
         name = uniqueName(base, id);
         struct stat taken {};
-        if (::lstat((trashDir + "/files/" + name).constData(), &taken) == 0)
-            continue;
-        const QByteArray info = trashDir + "/info/" + name + ".trashinfo";
-        int err = g_infoByRename ? EOPNOTSUPP : linkNew(trashDir + "/info", info, text);
-        if (err != 0 && err != EEXIST)
-            err = reserveAndWrite(info, text);
-        if (err == 0)
+        if (::lstat((trashDir + "/files/" + name).constData(), &taken) != 0
+            && ::lstat((trashDir + "/info/" + name + ".trashinfo").constData(), &taken) != 0)
             break;
-        if (err != EEXIST)
-            return fail(err, QStringLiteral("Unable to create trashing info file for %1").arg(path));
     }
     m_path = path;
     m_slot = {QFile::decodeName(trashDir), QFile::decodeName(name)};
+    m_info = trashInfo(original);
     m_id = idOf(st);
     m_stat = st;
     m_prepared = true;
@@ -442,29 +601,42 @@ bool TrashMove::commit(QString* error)
         setError(error, QStringLiteral("Nothing was prepared for the trash"));
         return false;
     }
+    m_prepared = false;
     const QByteArray from = QFile::encodeName(m_path), to = QFile::encodeName(m_slot.filesPath());
     // The recorded id must be the trashed file's.
     if (fileIdAt(m_path) != m_id) {
-        cancel();
         setError(error, QStringLiteral("Unable to trash file %1: it changed after it was prepared").arg(m_path));
         return false;
     }
-    int err = 0;
+    // The info file first: it reserves the name, and no reader ever sees it
+    // half written.
+    const QByteArray info = QFile::encodeName(m_slot.infoPath());
+    int err = g_infoByRename ? EOPNOTSUPP : linkNew(QFile::encodeName(m_slot.trashDir) + "/info", info, m_info);
+    if (err != 0 && err != EEXIST)
+        err = reserveAndWrite(info, m_info);
+    if (err != 0) {
+        setError(error,
+                 err == EEXIST
+                     ? QStringLiteral("Unable to trash file %1: its name in the trash was taken "
+                                      "meanwhile")
+                           .arg(m_path)
+                     : QStringLiteral("Unable to create trashing info file for %1: %2").arg(m_path, errnoText(err)));
+        return false;
+    }
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
         err = errno;
-        // Where the file system cannot refuse to replace, prepare() has seen the name free.
+        // Where the file system cannot refuse to replace, the name was seen free.
         if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP)
             err = ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
     }
     if (err != 0) {
-        cancel();
+        ::unlink(info.constData());
         // The same device mounted twice, or a bind mount, can put the trash on "another" file system.
         setError(error,
                  err == EXDEV ? QStringLiteral("Unable to trash file %1 across filesystem boundaries").arg(m_path)
                               : QStringLiteral("Unable to trash file %1: %2").arg(m_path, errnoText(err)));
         return false;
     }
-    m_prepared = false;
     return true;
 }
 
@@ -494,51 +666,111 @@ bool deleteFile(const QString& path, QString* error)
     return true;
 }
 
-RestoreResult restoreFromTrash(const TrashSlot& slot, const QString& target, const FileId& expected, QString* error)
+// What one restore of many files opens once: the trash folder and the
+// target folder of the file before, and why either was refused.
+struct TrashRestore::Open {
+    QString trashDir;
+    std::optional<TrashFolders> trash;
+    QString trashError;
+    QByteArray folderPath;
+    Fd folder;
+    QString folderError;
+};
+
+TrashRestore::TrashRestore() : m_open(std::make_unique<Open>()) {}
+TrashRestore::~TrashRestore() = default;
+
+RestoreResult TrashRestore::restore(const TrashSlot& slot, const QString& target, const FileId& expected,
+                                    QString* error)
 {
     if (const QString problem = pathProblem(target); !problem.isEmpty()) {
         setError(error, problem);
         return RestoreResult::Failed;
     }
-    if (slot.name.isEmpty() || slot.name.contains(QLatin1Char('/')) || slot.name == QLatin1String(".")
-        || slot.name == QLatin1String("..")) {
-        setError(error, QStringLiteral("\"%1\" names no entry of a trash").arg(slot.name));
+    if (!expected.valid()) {
+        setError(error, QStringLiteral("The record does not say which file went to %1").arg(slot.filesPath()));
         return RestoreResult::Failed;
     }
-    const QByteArray from = QFile::encodeName(slot.filesPath()), to = QFile::encodeName(target);
-    struct stat st {};
-    const bool there = ::lstat(from.constData(), &st) == 0;
-    if (const int err = there ? 0 : errno; err != 0 && err != ENOENT) {
-        setError(error, QStringLiteral("Cannot restore %1: %2").arg(shown(from), errnoText(err)));
+    Open& open = *m_open;
+    if (!open.trash && !open.trashError.isEmpty() && open.trashDir == slot.trashDir) {
+        setError(error, open.trashError);
         return RestoreResult::Failed;
     }
-    if (!there || (expected.valid() && idOf(st) != expected)) {
-        setError(error, QStringLiteral("%1 is no longer in the trash").arg(shown(from)));
-        return RestoreResult::NotInTrash;
-    }
-    int moved = moveNoReplace(from, to);
-    // A folder on the way is missing: made again, as file managers do.
-    if (moved == ENOENT) {
-        if (g_mkdir_with_parents(dirName(to).constData(), 0777) != 0) {
-            const int err = errno;
-            setError(error, QStringLiteral("Cannot make the folder %1: %2").arg(shown(dirName(to)), errnoText(err)));
+    if (open.trashDir != slot.trashDir || !open.trash) {
+        open.trashDir = slot.trashDir;
+        open.trashError.clear();
+        open.trash = openTrashFolders(slot.trashDir, &open.trashError);
+        if (!open.trash) {
+            setError(error, open.trashError);
             return RestoreResult::Failed;
         }
-        moved = moveNoReplace(from, to);
     }
+    if (const QString problem = slotNameProblem(slot.name); !problem.isEmpty()) {
+        setError(error, problem);
+        return RestoreResult::Failed;
+    }
+    const int files = open.trash->files.get();
+    const QByteArray name = QFile::encodeName(slot.name);
+    struct stat st {};
+    const bool there = ::fstatat(files, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (const int err = there ? 0 : errno; err != 0 && err != ENOENT) {
+        setError(error, QStringLiteral("Cannot restore %1: %2").arg(slot.filesPath(), errnoText(err)));
+        return RestoreResult::Failed;
+    }
+    if (!there || idOf(st) != expected) {
+        setError(error, QStringLiteral("%1 is no longer in the trash").arg(slot.filesPath()));
+        return RestoreResult::NotInTrash;
+    }
+    const QByteArray to = QFile::encodeName(target), dir = dirName(to);
+    // The folder opened for the file before is the one that was checked.
+    if (dir != open.folderPath) {
+        open.folderPath = dir;
+        open.folderError.clear();
+        open.folder = openTrustedFolder(dir, &open.folderError);
+    }
+    if (!open.folder.valid()) {
+        setError(error, open.folderError);
+        return RestoreResult::Failed;
+    }
+    const int folder = open.folder.get();
+    const QByteArray base = baseName(to);
+    const int moved = moveNoReplace(files, name.constData(), folder, base.constData());
     if (moved == EEXIST)
         return RestoreResult::Occupied;
     if (moved == EXDEV) {
-        if (const RestoreResult r = copyAcross(from, st, to, error); r != RestoreResult::Restored)
+        if (const RestoreResult r = copyAcross(files, name, st, folder, base, target, error);
+            r != RestoreResult::Restored)
             return r;
     } else if (moved != 0) {
-        setError(error, QStringLiteral("Cannot restore %1 to %2: %3").arg(shown(from), target, errnoText(moved)));
+        setError(error, QStringLiteral("Cannot restore %1 to %2: %3").arg(slot.filesPath(), target, errnoText(moved)));
         return RestoreResult::Failed;
     }
-    if (const int err = ::unlink(QFile::encodeName(slot.infoPath()).constData()) == 0 ? 0 : errno;
+    const QByteArray info = name + ".trashinfo";
+    if (const int err = ::unlinkat(open.trash->info.get(), info.constData(), 0) == 0 ? 0 : errno;
         err != 0 && err != ENOENT)
         setError(error, QStringLiteral("%1 stays behind: %2").arg(slot.infoPath(), errnoText(err)));
     return RestoreResult::Restored;
+}
+
+RestoreResult restoreFromTrash(const TrashSlot& slot, const QString& target, const FileId& expected, QString* error)
+{
+    return TrashRestore().restore(slot, target, expected, error);
+}
+
+bool dropStaleTrashInfo(const TrashSlot& slot, const QString& original)
+{
+    const std::optional<TrashFolders> trash = openTrashFolders(slot.trashDir, nullptr);
+    if (!trash || !slotNameProblem(slot.name).isEmpty())
+        return false;
+    const QByteArray name = QFile::encodeName(slot.name), info = name + ".trashinfo";
+    struct stat st {};
+    if (::fstatat(trash->files.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return false;
+    // Relative to its mount's top on another file system.
+    const QByteArray said = infoOriginal(trash->info.get(), info), path = QFile::encodeName(original);
+    if (said.isEmpty() || !(said == path || (!said.startsWith('/') && path.endsWith('/' + said))))
+        return false;
+    return ::unlinkat(trash->info.get(), info.constData(), 0) == 0;
 }
 
 QString homeTrashPath() { return QFile::decodeName(g_get_user_data_dir()) + QLatin1String("/Trash"); }

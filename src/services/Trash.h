@@ -3,9 +3,11 @@
 // bringing a trashed file back. Each acts on the directory entry the path
 // names: a symbolic link goes as the link, its target is never touched. A
 // refusal leaves the entry where it was; none ever falls back on another.
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -36,10 +38,9 @@ struct TrashSlot {
 };
 
 // Trashing in two steps, so that a caller can record where the entry goes
-// before it moves. prepare() picks the trash and a free name and writes the
-// complete .trashinfo (the name is reserved by it); commit() renames the
-// entry into files/. Dropped or cancelled while prepared, the .trashinfo
-// goes again and nothing else has changed.
+// before anything is written. prepare() picks the trash and a free name and
+// writes nothing; commit() writes the complete .trashinfo (which reserves the
+// name; taken meanwhile, the move fails) and renames the entry into files/.
 class TrashMove {
 public:
     TrashMove() = default;
@@ -60,12 +61,14 @@ public:
     // The entry's id, and all lstat said of it, as prepare() found it.
     [[nodiscard]] const FileId& id() const { return m_id; }
     [[nodiscard]] const struct stat& stat() const { return m_stat; }
+    // On failure nothing of the move is left.
     [[nodiscard]] bool commit(QString* error = nullptr);
     void cancel();
 
 private:
     QString m_path;
     TrashSlot m_slot;
+    QByteArray m_info; // the .trashinfo's text
     FileId m_id;
     struct stat m_stat {};
     bool m_prepared = false;
@@ -88,12 +91,37 @@ enum class RestoreResult {
     Failed, // the reason is in *error; the entry stays in the trash
 };
 // Puts files/<name> back at `target` (absolute), never replacing anything,
-// and removes its .trashinfo. Missing parent folders of the target are made.
+// and removes its .trashinfo. Only an entry of a real trash folder (the home
+// trash, or one a mount's rules allow) whose id is `expected` comes back; an
+// entry with another id is NotInTrash. Every folder on the way to the target
+// must be the user's or root's (a link only when they made it); missing ones
+// are made, private, without following links, and the entry is moved
+// relative to the opened folder, so nothing can be swapped in on the way.
 // Within one file system a rename; across file systems a copy of the bytes,
 // mode and times (a symbolic link as a link), then the trash's copy goes.
-// When `expected` is valid, an entry with another id is NotInTrash.
 [[nodiscard]] RestoreResult restoreFromTrash(const TrashSlot& slot, const QString& target, const FileId& expected,
                                              QString* error = nullptr);
+
+// restoreFromTrash for many files: the trash folder and the target folder
+// are opened and checked once for a run of files that share them.
+class TrashRestore {
+public:
+    TrashRestore();
+    ~TrashRestore();
+    TrashRestore(const TrashRestore&) = delete;
+    TrashRestore& operator=(const TrashRestore&) = delete;
+    [[nodiscard]] RestoreResult restore(const TrashSlot& slot, const QString& target, const FileId& expected,
+                                        QString* error = nullptr);
+
+private:
+    struct Open;
+    std::unique_ptr<Open> m_open;
+};
+
+// Removes the .trashinfo of `slot` when its entry is gone from files/ and the
+// info names `original`: what a move cut short by a kill leaves on either
+// side. True when one went.
+bool dropStaleTrashInfo(const TrashSlot& slot, const QString& original);
 
 // .trashinfo files written as on file systems without unnamed files (FAT,
 // NFS): an empty one reserves the name, then the text is renamed over it.

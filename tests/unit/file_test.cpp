@@ -316,21 +316,26 @@ TEST_F(TrashAndDelete, TheSlotIsWhereTheEntryLies)
     EXPECT_EQ(fileAt(folder).Trash(), Result::NothingThere); // a folder is no file
 }
 
-// Cancelled, dropped, or the file replaced before the move: the info file goes again, the file stays.
+// Prepared, nothing is written, so that the name can be recorded first. Cancelled, dropped, the file replaced or
+// its name taken before the move: the file stays and nothing is left in the trash.
 TEST_F(TrashAndDelete, AnUnfinishedMoveLeavesNothing)
 {
-    for (const QByteArray& how : QByteArrayList{"cancel", "drop", "replace"}) {
+    for (const QByteArray& how : QByteArrayList{"cancel", "drop", "replace", "taken"}) {
         const QString path = makeFile(work(QString::fromLatin1(how)), how);
         {
             TrashMove move;
             ASSERT_TRUE(move.prepare(path));
-            // Whole before the move.
-            EXPECT_EQ(std::pair(infoPath(move.slot()), move.id()), std::pair(escaped(path), fileIdAt(path)));
-            if (how == "cancel")
+            EXPECT_EQ(std::pair(tree(trash()), move.id()), std::pair(emptyTrash, fileIdAt(path)));
+            if (how == "cancel") {
                 move.cancel();
-            if (how == "replace") {
+            } else if (how == "replace") {
                 ASSERT_EQ(::rename(native(makeFile(path + u".new"_s, how)).constData(), native(path).constData()), 0);
                 EXPECT_FALSE(move.commit());
+            } else if (how == "taken") {
+                writeFile(move.slot().infoPath(), "another program's");
+                EXPECT_FALSE(move.commit());
+                EXPECT_EQ(readFile(move.slot().infoPath()), "another program's");
+                ASSERT_TRUE(QFile::remove(move.slot().infoPath()));
             }
         }
         EXPECT_EQ(std::pair(readFile(path), tree(trash())), std::pair(how, emptyTrash));
