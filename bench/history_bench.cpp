@@ -105,10 +105,8 @@ HistoryRun disposeWithHistory(const dm::Roster& roster, Moves* moves = nullptr)
             QString error;
             bool done = false;
             dm::TrashMove move;
-            if (move.prepare(path, &error)) {
-                history.trashing(path, move);
-                done = move.commit(&error);
-            }
+            if (move.prepare(path, &error))
+                done = history.trashing(path, move) && move.commit(&error);
             if (done) {
                 history.disposed(path);
                 ++run.done;

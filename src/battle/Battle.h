@@ -59,6 +59,7 @@ struct BattleReport {
     QString growError; // why a victory could not grow the character file
     std::int64_t historyNumber = 0; // the battle's record; 0 when none was written
     QString historyError; // why the record could not be written (the battle went on)
+    int unrecorded = 0; // beaten files left in place because the record could not say where they went
     pid_t lockHolder = 0; // CharaBusy: the process fighting with the character
 };
 

@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <string>
 #include <cerrno>
@@ -24,6 +25,17 @@ namespace dm {
 namespace {
 
 constexpr const char* kSuffix = ".battle";
+
+// Bounds on what a record may hold, so that reading one takes bounded
+// memory whatever its bytes: a line (a path of PATH_MAX bytes, every byte
+// escaped, fits many times over), the files of a battle (it counts its
+// combatants in 16 bits), refused drops and restores.
+constexpr qsizetype kMaxLine = qsizetype{64} * 1024;
+constexpr std::int64_t kMaxFiles = 32768;
+constexpr qsizetype kMaxRefused = 100000;
+constexpr qsizetype kMaxRestores = 1000;
+// Record numbers stay far from any overflow; a file named beyond is no record.
+constexpr std::int64_t kMaxRecordNumber = 999999999999;
 
 std::uint32_t lineCrc(const char* data, qsizetype size)
 {
@@ -385,11 +397,14 @@ bool plainName(const QString& name)
         && name != QLatin1String("..");
 }
 
+// An absolute path no NUL cuts short.
+bool absolute(const QString& path) { return path.startsWith(QLatin1Char('/')) && !path.contains(QChar(u'\0')); }
+
 bool readSlot(const Object& o, HistoryFile& f)
 {
     f.slot.trashDir = o.str("trash");
     f.slot.name = o.str("name");
-    return plainName(f.slot.name) && f.slot.trashDir.startsWith(QLatin1Char('/'));
+    return plainName(f.slot.name) && !f.slot.name.contains(QChar(u'\0')) && absolute(f.slot.trashDir);
 }
 
 // Applies one line to the record being read; false when it makes no sense.
@@ -402,12 +417,12 @@ bool apply(BattleRecord& r, const Object& o)
         return &r.files[static_cast<size_t>(*i)];
     };
     if (const std::optional<std::int64_t> i = o.num("file")) {
-        if (*i != static_cast<std::int64_t>(r.files.size()))
+        if (*i != static_cast<std::int64_t>(r.files.size()) || *i >= kMaxFiles)
             return false;
         HistoryFile f;
         f.index = static_cast<int>(r.files.size());
         f.path = o.str("path");
-        if (!f.path.startsWith(QLatin1Char('/')))
+        if (!absolute(f.path))
             return false;
         readStat(o, f);
         if (o.has("fate")) {
@@ -463,12 +478,16 @@ bool apply(BattleRecord& r, const Object& o)
         return true;
     }
     if (o.has("refused")) {
+        if (r.refused.size() >= kMaxRefused)
+            return false;
         r.refused << o.str("refused");
         return true;
     }
+    if (o.has("restored"))
+        return true; // a restore's end: nothing left half done
     if (o.has("restore")) {
         const QString folder = o.str("restore");
-        if (!folder.isEmpty() && !folder.startsWith(QLatin1Char('/')))
+        if ((!folder.isEmpty() && !absolute(folder)) || r.restoreFolders.size() >= kMaxRestores)
             return false;
         if (!r.restoreFolders.contains(folder))
             r.restoreFolders << folder;
@@ -526,7 +545,7 @@ void serialize(std::string& out, const BattleRecord& r)
 bool readHeader(BattleRecord& r, const Object& o)
 {
     const std::optional<std::int64_t> number = o.num("battle");
-    if (!number || *number < 1)
+    if (!number || *number < 1 || *number > kMaxRecordNumber)
         return false;
     r.number = *number;
     r.startedMs = o.num("started").value_or(0);
@@ -552,7 +571,7 @@ std::vector<std::int64_t> recordNumbers()
             continue;
         bool ok = false;
         const qlonglong n = name.chopped(static_cast<qsizetype>(std::strlen(kSuffix))).toLongLong(&ok);
-        if (ok && n > 0 && name.front() != '+' && name.front() != '-')
+        if (ok && n > 0 && n <= kMaxRecordNumber && name.front() != '+' && name.front() != '-')
             numbers.push_back(n);
     }
     ::closedir(dir);
@@ -598,31 +617,83 @@ QString WhereaboutsName(Whereabouts where)
     return QLatin1String(names[static_cast<size_t>(where)]);
 }
 
+namespace {
+
+// Builds a record from its lines in order.
+class RecordParser {
+public:
+    // A torn line is the end of a record whose writer was killed.
+    void take(QByteArrayView line, bool torn)
+    {
+        const std::optional<Object> o = torn ? std::nullopt : checkedObject(line);
+        if (!m_header) {
+            m_header = o && readHeader(m_record, *o);
+            m_dead = !m_header;
+            return;
+        }
+        if (!o || !apply(m_record, *o))
+            ++m_record.badLines;
+    }
+    [[nodiscard]] bool dead() const { return m_dead; }
+    std::optional<BattleRecord> result() { return m_header ? std::optional(std::move(m_record)) : std::nullopt; }
+
+private:
+    BattleRecord m_record;
+    bool m_header = false;
+    bool m_dead = false; // no header: nothing more is read
+};
+
+// Feeds the lines that `read(into, max)` gives (bytes read, 0 at the end)
+// to `parser`, in a buffer of fixed size: a line longer than kMaxLine is
+// passed on empty, so damaged, and skipped to its end.
+template <class Read>
+void readLines(Read&& read, RecordParser& parser)
+{
+    std::vector<char> buffer(static_cast<size_t>(2 * kMaxLine));
+    char* const data = buffer.data();
+    qsizetype have = 0;
+    bool skipping = false;
+    while (!parser.dead()) {
+        const qsizetype got = read(data + have, static_cast<qsizetype>(buffer.size()) - have);
+        if (got <= 0)
+            break;
+        have += got;
+        qsizetype at = 0;
+        while (const void* nl = std::memchr(data + at, '\n', static_cast<size_t>(have - at))) {
+            const qsizetype end = static_cast<const char*>(nl) - data;
+            if (!skipping)
+                parser.take(QByteArrayView(data + at, end - at), false);
+            skipping = false;
+            at = end + 1;
+        }
+        std::memmove(data, data + at, static_cast<size_t>(have - at));
+        have -= at;
+        if (have > kMaxLine) {
+            if (!skipping)
+                parser.take({}, false);
+            skipping = true;
+            have = 0;
+        }
+    }
+    if (have > 0 && !skipping && !parser.dead())
+        parser.take(QByteArrayView(data, have), true);
+}
+
+} // namespace
+
 std::optional<BattleRecord> ParseBattleRecord(const QByteArray& bytes)
 {
-    BattleRecord r;
-    bool header = false;
+    RecordParser parser;
     qsizetype at = 0;
-    while (at < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', at);
-        const bool torn = end < 0;
-        if (torn)
-            end = bytes.size();
-        const QByteArrayView line(bytes.constData() + at, end - at);
-        at = end + 1;
-        const std::optional<Object> o = torn ? std::nullopt : checkedObject(line);
-        if (!header) {
-            if (!o || !readHeader(r, *o))
-                return std::nullopt;
-            header = true;
-            continue;
-        }
-        if (!o || !apply(r, *o))
-            ++r.badLines;
-    }
-    if (!header)
-        return std::nullopt;
-    return r;
+    readLines(
+        [&](char* into, qsizetype max) {
+            const qsizetype n = std::min(max, bytes.size() - at);
+            std::memcpy(into, bytes.constData() + at, static_cast<size_t>(n));
+            at += n;
+            return n;
+        },
+        parser);
+    return parser.result();
 }
 
 QByteArray SerializeBattleRecord(const BattleRecord& r)
@@ -663,10 +734,21 @@ Whereabouts Locate(const BattleRecord& record, const HistoryFile& f)
 
 std::optional<BattleRecord> ReadBattleRecord(std::int64_t number)
 {
-    QFile file(BattleRecordPath(number));
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(QFile::encodeName(BattleRecordPath(number)).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::optional<BattleRecord> r = ParseBattleRecord(file.readAll());
+    RecordParser parser;
+    readLines(
+        [fd](char* into, qsizetype max) {
+            ssize_t n = 0;
+            do
+                n = ::read(fd, into, static_cast<size_t>(max));
+            while (n < 0 && errno == EINTR);
+            return static_cast<qsizetype>(n);
+        },
+        parser);
+    ::close(fd);
+    std::optional<BattleRecord> r = parser.result();
     if (r && r->number != number)
         return std::nullopt;
     return r;
@@ -712,7 +794,7 @@ bool BattleRunning(std::int64_t number)
 HistoryWriter::~HistoryWriter()
 {
     if (m_fd >= 0) {
-        std::ignore = writeAll(m_fd, m_pending.data(), m_pending.size());
+        std::ignore = flush();
         ::close(m_fd);
     }
 }
@@ -728,20 +810,29 @@ void HistoryWriter::fail(const QString& why)
 
 bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
 {
-    if (roster.empty() || !EnsureHomeFolder())
+    if (roster.empty())
         return false;
+    if (!EnsureHomeFolder()) {
+        fail(QStringLiteral("%1: cannot be created").arg(HomeFolder()));
+        return false;
+    }
     const QByteArray folder = QFile::encodeName(HistoryFolder());
     if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
         fail(QStringLiteral("%1: %2").arg(HistoryFolder(), errnoText(errno)));
         return false;
     }
+    DropStaleTrashInfo();
     const std::vector<std::int64_t> numbers = recordNumbers();
     std::int64_t number = numbers.empty() ? 1 : numbers.back() + 1;
-    for (int tries = 0; tries < 100; ++tries, ++number) {
+    for (int tries = 0; tries < 100 && number <= kMaxRecordNumber; ++tries, ++number) {
         m_path = BattleRecordPath(number);
         m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (m_fd >= 0 || errno != EEXIST)
             break;
+    }
+    if (number > kMaxRecordNumber) {
+        fail(QStringLiteral("%1: the battle numbers are used up; move the records away").arg(HistoryFolder()));
+        return false;
     }
     if (m_fd < 0) {
         fail(QStringLiteral("%1: %2").arg(m_path, errnoText(errno)));
@@ -772,8 +863,13 @@ bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
     for (auto f = m_record.files.rbegin(); f != m_record.files.rend(); ++f)
         m_index.insert(f->path, f->index);
     serialize(m_pending, m_record);
-    flush();
-    return m_fd >= 0;
+    if (flush())
+        return true;
+    // Not even the header: no record is left to be read as damaged.
+    ::unlink(QFile::encodeName(m_path).constData());
+    fail(m_error);
+    m_record.number = 0;
+    return false;
 }
 
 HistoryFile* HistoryWriter::entry(const QString& path)
@@ -782,45 +878,77 @@ HistoryFile* HistoryWriter::entry(const QString& path)
     return i < 0 ? nullptr : &m_record.files[static_cast<size_t>(i)];
 }
 
-void HistoryWriter::flush()
+bool HistoryWriter::flush()
 {
-    if (m_fd >= 0 && !writeAll(m_fd, m_pending.data(), m_pending.size()))
-        fail(QStringLiteral("%1: %2").arg(m_path, errnoText(errno)));
-    m_pending.clear();
+    if (m_fd < 0)
+        return false;
+    if (m_pending.empty())
+        return true;
+    if (writeAll(m_fd, m_pending.data(), m_pending.size())) {
+        m_written += static_cast<off_t>(m_pending.size());
+        m_pending.clear();
+        return true;
+    }
+    const int err = errno;
+    if (m_error.isEmpty())
+        m_error = QStringLiteral("%1: %2").arg(m_path, errnoText(err));
+    // Back to the last whole line, which needs no space: a torn line would
+    // end what can be appended, and the lines stay pending for the next try.
+    if (::ftruncate(m_fd, m_written) != 0)
+        fail(m_error);
+    return false;
 }
 
-void HistoryWriter::trashing(const QString& path, const TrashMove& move)
+bool HistoryWriter::flushIntent(size_t mark)
+{
+    if (flush())
+        return true;
+    m_pending.resize(mark); // the intent goes; confirmations before it wait
+    return false;
+}
+
+bool HistoryWriter::trashing(const QString& path, const TrashMove& move)
 {
     HistoryFile* f = entry(path);
     if (f == nullptr)
-        return;
+        return false;
+    HistoryFile was = *f;
     // What prepare() found is what goes: no second look.
     statInto(*f, move.stat());
     f->fate = Fate::Trashing;
     f->slot = move.slot();
+    const size_t mark = m_pending.size();
     Line line(m_pending);
     line.num("trashing", f->index);
     addStat(line, *f);
     addSlot(line, f->slot);
     line.done();
-    flush();
+    if (flushIntent(mark))
+        return true;
+    *f = std::move(was);
+    return false;
 }
 
-void HistoryWriter::deleting(const QString& path)
+bool HistoryWriter::deleting(const QString& path)
 {
     HistoryFile* f = entry(path);
     if (f == nullptr)
-        return;
+        return false;
+    HistoryFile was = *f;
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
         statInto(*f, st);
     f->fate = Fate::Deleting;
+    const size_t mark = m_pending.size();
     Line line(m_pending);
     line.num("deleting", f->index);
     if (f->id.valid())
         addStat(line, *f);
     line.done();
-    flush();
+    if (flushIntent(mark))
+        return true;
+    *f = std::move(was);
+    return false;
 }
 
 void HistoryWriter::disposed(const QString& path)
@@ -842,7 +970,7 @@ void HistoryWriter::failed(const QString& path, const QString& reason)
     f->fate = Fate::Failed;
     f->reason = reason;
     Line(m_pending).num("failed", f->index).str("reason", reason).done();
-    flush();
+    std::ignore = flush(); // or with a later line
 }
 
 void HistoryWriter::vanished(const QString& path) { settled(path, Fate::Vanished); }
@@ -879,12 +1007,13 @@ void HistoryWriter::end(BattleOutcome outcome)
     m_record.endedMs = QDateTime::currentMSecsSinceEpoch();
     m_record.outcome = outcome;
     Line(m_pending).num("ended", m_record.endedMs).str("outcome", OutcomeName(outcome)).done();
-    flush();
-    if (m_fd < 0)
-        return;
+    // Without its end the record reads as an interrupted battle, which is
+    // what it then is: every move it made is in it.
+    if (!flush())
+        m_pending.clear();
     // On disk as the character file's growth is, before the battle is over.
-    if (::fdatasync(m_fd) != 0)
-        fail(QStringLiteral("%1: %2").arg(m_path, errnoText(errno)));
+    if (::fdatasync(m_fd) != 0 && m_error.isEmpty())
+        m_error = QStringLiteral("%1: %2").arg(m_path, errnoText(errno));
     ::close(m_fd);
     m_fd = -1;
 
@@ -898,26 +1027,134 @@ void HistoryWriter::end(BattleOutcome outcome)
 
 namespace {
 
-// Adds a restore into `folder` to the record at `path`, open as `fd`: one
-// more line after a clean end; after a torn or damaged line (a killed
-// writer) the whole record is written aside and renamed instead, so that
-// nothing is ever appended to garbage.
-bool announce(int fd, const QString& path, const BattleRecord& folded, const QString& folder, QString* error)
+// A record open for appending, cut back to its last whole line when a line
+// cannot be written.
+struct Appender {
+    int fd = -1;
+    off_t written = 0;
+    ~Appender()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool append(const std::string& line, const QString& path, QString* error)
+    {
+        if (writeAll(fd, line.data(), line.size()) && ::fdatasync(fd) == 0) {
+            written += static_cast<off_t>(line.size());
+            return true;
+        }
+        *error = QStringLiteral("%1: %2").arg(path, errnoText(errno));
+        std::ignore = ::ftruncate(fd, written);
+        return false;
+    }
+};
+
+// Adds a restore into `folder` to the record at `path`: one more line after
+// a clean end; after a torn or damaged line (a killed writer) the whole
+// record is written aside and renamed instead, so that nothing is ever
+// appended to garbage. On disk before anything moves.
+bool announce(Appender& record, const QString& path, const BattleRecord& folded, const QString& folder, QString* error)
 {
-    QFile file(path);
-    const bool clean = folded.badLines == 0 && file.open(QIODevice::ReadOnly) && file.size() > 0
-        && file.seek(file.size() - 1) && file.read(1) == "\n";
-    if (!clean)
-        return writeFileAtomically(path, SerializeBattleRecord(folded), error);
-    std::string line;
-    Line(line).str("restore", folder).done();
-    if (writeAll(fd, line.data(), line.size()))
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    char last = 0;
+    const bool clean = folded.badLines == 0 && ::fstat(record.fd, &st) == 0 && st.st_size > 0
+        && ::pread(record.fd, &last, 1, st.st_size - 1) == 1 && last == '\n';
+    if (clean) {
+        record.written = st.st_size;
+        std::string line;
+        Line(line).str("restore", folder).done();
+        return record.append(line, path, error);
+    }
+    if (!writeFileAtomically(path, SerializeBattleRecord(folded), error))
+        return false;
+    const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        *error = QStringLiteral("%1: %2").arg(path, errnoText(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(record.fd);
+    record.fd = fd;
+    record.written = st.st_size;
+    return true;
+}
+
+// Whether the record's last line is a whole end of a battle or of a
+// restore: then no move of it was cut short.
+bool endsCleanly(std::int64_t number)
+{
+    const int fd = ::open(QFile::encodeName(BattleRecordPath(number)).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return true;
-    *error = QStringLiteral("%1: %2").arg(path, errnoText(errno));
-    return false;
+    struct stat st {};
+    std::array<char, 128> tail{};
+    const off_t from = ::fstat(fd, &st) == 0 ? std::max<off_t>(0, st.st_size - off_t{tail.size()}) : 0;
+    const ssize_t n = ::pread(fd, tail.data(), tail.size(), from);
+    ::close(fd);
+    if (n < 2 || tail[static_cast<size_t>(n - 1)] != '\n')
+        return false;
+    const QByteArrayView bytes(tail.data(), n - 1);
+    const qsizetype start = bytes.lastIndexOf('\n') + 1;
+    if (start == 0 && from != 0)
+        return false;
+    const std::optional<Object> o = checkedObject(bytes.sliced(start));
+    return o && (o->has("ended") || o->has("restored"));
+}
+
+// The .trashinfo files moves of `r` cut short left behind.
+void dropStaleInfo(const BattleRecord& r)
+{
+    for (const HistoryFile& f : r.files) {
+        if ((f.fate != Fate::Trashing && f.fate != Fate::Trashed) || !f.id.valid())
+            continue;
+        const Whereabouts where = Locate(r, f);
+        if (where == Whereabouts::InPlace || where == Whereabouts::Restored)
+            std::ignore = dropStaleTrashInfo(f.slot, f.path);
+    }
 }
 
 } // namespace
+
+// An open-file-description lock on the battle's own byte of a lock file
+// that is never replaced, so a rewritten record changes nothing; released
+// with the process.
+RestoreLock::RestoreLock(std::int64_t number)
+{
+    const QByteArray path = QFile::encodeName(HistoryFolder() + QStringLiteral("/.restore.lock"));
+    m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(number);
+    lock.l_len = 1;
+    if (m_fd >= 0 && ::fcntl(m_fd, F_OFD_SETLK, &lock) == 0)
+        return;
+    const int err = errno;
+    m_busy = m_fd >= 0 && (err == EAGAIN || err == EACCES);
+    if (!m_busy)
+        m_error = QStringLiteral("%1: cannot be locked: %2").arg(QFile::decodeName(path), errnoText(err));
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+RestoreLock::~RestoreLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void DropStaleTrashInfo()
+{
+    for (const std::int64_t n : recordNumbers()) {
+        if (endsCleanly(n) || BattleRunning(n))
+            continue;
+        if (const std::optional<BattleRecord> r = ReadBattleRecord(n))
+            dropStaleInfo(*r);
+    }
+}
 
 RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool dryRun)
 {
@@ -928,29 +1165,33 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
             return report;
         number = numbers.back();
     }
-    const QByteArray path = QFile::encodeName(BattleRecordPath(number));
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
-        return report;
-    // A battle holds its record locked until it ends; so does a restore.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        report.found = true;
-        report.running = true;
-        if (std::optional<BattleRecord> r = ReadBattleRecord(number))
-            report.record = std::move(*r);
-        return report;
+    const QString path = BattleRecordPath(number);
+    Appender record;
+    std::optional<RestoreLock> lock;
+    if (!dryRun) {
+        record.fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (record.fd < 0)
+            return report;
+        lock.emplace(number);
+        report.restoring = lock->busy();
+        report.error = lock->errorString();
     }
+    // A battle holds its record locked until it ends.
+    report.running = !report.restoring && BattleRunning(number);
     std::optional<BattleRecord> read = ReadBattleRecord(number);
-    if (!read) {
-        ::close(fd);
+    if (!read)
         return report;
-    }
     report.found = true;
     report.record = std::move(*read);
+    if (report.running || report.restoring || !report.error.isEmpty())
+        return report;
     BattleRecord& r = report.record;
+    if (!dryRun && !endsCleanly(number))
+        dropStaleInfo(r);
 
     bool announced = false;
+    QString unrecorded; // why the restore could not be recorded: nothing moves
+    TrashRestore trash;
     for (const HistoryFile& f : r.files) {
         if (f.fate != Fate::Trashing && f.fate != Fate::Trashed && f.fate != Fate::Deleting && f.fate != Fate::Deleted)
             continue;
@@ -984,23 +1225,34 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         } else {
             // Before anything moves, so that a kill leaves a record that knows
             // where to look; once is enough.
-            if (!r.restoreFolders.contains(toFolder)) {
-                r.restoreFolders << toFolder;
-                std::ignore = announce(fd, QFile::decodeName(path), r, toFolder, &report.error);
-                announced = true;
+            if (!announced && unrecorded.isEmpty() && fileIdAt(f.slot.filesPath()) == f.id) {
+                BattleRecord folded = r;
+                if (!folded.restoreFolders.contains(toFolder))
+                    folded.restoreFolders << toFolder;
+                if (folded.restoreFolders.size() > kMaxRestores)
+                    unrecorded = QStringLiteral("%1: too many restores").arg(path);
+                else if (announce(record, path, folded, toFolder, &unrecorded))
+                    announced = true;
+                r.restoreFolders = folded.restoreFolders;
             }
-            // The usual case, a file still in the Trash, costs one look.
-            switch (restoreFromTrash(f.slot, line.target, f.id, &line.reason)) {
-            case RestoreResult::Restored: line.result = RestoredFile::Restored; break;
-            case RestoreResult::Occupied: line.result = RestoredFile::Occupied; break;
-            case RestoreResult::Failed: line.result = RestoredFile::Failed; break;
-            case RestoreResult::NotInTrash:
-                line.reason.clear();
-                if (const std::optional<RestoredFile::Result> result = elsewhere())
-                    line.result = *result;
-                else
-                    continue;
-                break;
+            if (!unrecorded.isEmpty() && fileIdAt(f.slot.filesPath()) == f.id) {
+                line.result = RestoredFile::Failed;
+                line.reason = QStringLiteral("the history could not record the restore, so it stays in the Trash: %1")
+                                  .arg(unrecorded);
+            } else {
+                // The usual case, a file still in the Trash, costs one look.
+                switch (trash.restore(f.slot, line.target, f.id, &line.reason)) {
+                case RestoreResult::Restored: line.result = RestoredFile::Restored; break;
+                case RestoreResult::Occupied: line.result = RestoredFile::Occupied; break;
+                case RestoreResult::Failed: line.result = RestoredFile::Failed; break;
+                case RestoreResult::NotInTrash:
+                    line.reason.clear();
+                    if (const std::optional<RestoredFile::Result> result = elsewhere())
+                        line.result = *result;
+                    else
+                        continue;
+                    break;
+                }
             }
         }
         switch (line.result) {
@@ -1017,9 +1269,13 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         }
         report.files.push_back(std::move(line));
     }
-    if (announced && ::fdatasync(fd) != 0 && report.error.isEmpty())
-        report.error = QStringLiteral("%1: %2").arg(QFile::decodeName(path), errnoText(errno));
-    ::close(fd);
+    report.error = unrecorded;
+    if (announced) {
+        std::string done;
+        Line(done).num("restored", report.restored).done();
+        // Without it the record is looked at again for what a kill left.
+        std::ignore = record.append(done, path, &report.error);
+    }
     return report;
 }
 

@@ -20,6 +20,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -109,8 +111,10 @@ struct History {
 // True while the battle that writes the record still runs.
 [[nodiscard]] bool BattleRunning(std::int64_t number);
 
-// Writes a battle's record as it goes. Every method is a no-op before a
-// successful begin() and after a failure, which never stops the battle.
+// Writes a battle's record as it goes. A file may move only once the line
+// that says where it goes is written: trashing() and deleting() say whether
+// it is. A line that cannot be written (a full disk) is cut off again, so
+// the record always ends on a whole line, and later lines try again.
 class HistoryWriter {
 public:
     HistoryWriter() = default;
@@ -118,14 +122,17 @@ public:
     HistoryWriter(const HistoryWriter&) = delete;
     HistoryWriter& operator=(const HistoryWriter&) = delete;
 
-    // Creates the record with its header and every file of the roster.
+    // Creates the record with its header and every file of the roster; when
+    // not even that can be written, no record is left.
     [[nodiscard]] bool begin(const Roster& roster, const QStringList& refused);
     [[nodiscard]] std::int64_t number() const { return m_record.number; }
+    // Why a line could not be written (the first time); empty when all were.
     [[nodiscard]] const QString& errorString() const { return m_error; }
 
-    // Before the move: where the file goes.
-    void trashing(const QString& path, const TrashMove& move);
-    void deleting(const QString& path);
+    // Before the move: where the file goes. False when that is not written:
+    // the file must stay.
+    [[nodiscard]] bool trashing(const QString& path, const TrashMove& move);
+    [[nodiscard]] bool deleting(const QString& path);
     // After it.
     void disposed(const QString& path);
     void failed(const QString& path, const QString& reason);
@@ -141,17 +148,27 @@ private:
     [[nodiscard]] HistoryFile* entry(const QString& path);
     // Vanished or Kept: beaten, and nothing moved.
     void settled(const QString& path, Fate fate);
-    // Writes the lines built so far.
-    void flush();
+    // Writes the lines built so far; on failure they stay pending.
+    [[nodiscard]] bool flush();
+    // Writes the lines built so far, the last from `mark` an intent that is
+    // dropped when it cannot be written.
+    [[nodiscard]] bool flushIntent(size_t mark);
     void fail(const QString& why);
 
     BattleRecord m_record;
     QHash<QString, int> m_index; // path to index
     QString m_path;
     int m_fd = -1;
+    off_t m_written = 0; // the whole lines in the file
     std::string m_pending; // lines not written yet: confirmations go with the next line
     QString m_error;
 };
+
+// Removes what moves cut short by a kill left in the Trash: the .trashinfo
+// of an entry that a record says went there and that is now found outside
+// it. Looks only at records that did not end cleanly and that no battle is
+// still writing; never at entries of other programs.
+void DropStaleTrashInfo();
 
 // Restoring a battle's files.
 struct RestoredFile {
@@ -174,14 +191,34 @@ struct RestoredFile {
 struct RestoreReport {
     bool found = false; // a readable record exists
     bool running = false; // its battle still runs: nothing was done
+    bool restoring = false; // another restore of it runs: nothing was done
     BattleRecord record;
     std::vector<RestoredFile> files; // every file that went to the Trash or was deleted
     int restored = 0; // now back (or would be, dry run)
     int notBack = 0; // went to the Trash and cannot come back
     bool charaBack = false; // the character's own file came back
-    QString error; // why the record could not be written (the files moved regardless)
+    QString error; // why the record could not be written; without it nothing moved
     // Every file of the battle that went to the Trash is back.
-    [[nodiscard]] bool complete() const { return found && !running && notBack == 0; }
+    [[nodiscard]] bool complete() const { return found && !running && !restoring && notBack == 0; }
+};
+
+// Held while a battle's files are restored: one restore of a battle at a
+// time, also when the first rewrites a damaged record.
+class RestoreLock {
+public:
+    explicit RestoreLock(std::int64_t number);
+    ~RestoreLock();
+    RestoreLock(const RestoreLock&) = delete;
+    RestoreLock& operator=(const RestoreLock&) = delete;
+    [[nodiscard]] bool held() const { return m_fd >= 0; }
+    // Another restore of the battle holds it.
+    [[nodiscard]] bool busy() const { return m_busy; }
+    [[nodiscard]] const QString& errorString() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    bool m_busy = false;
+    QString m_error;
 };
 
 // Brings every file of battle `number` (0 the latest) still in the Trash back

@@ -126,9 +126,9 @@ DropResult Battle::Form_OLEDragDrop(const std::optional<QStringList>& paths)
                 refused << path;
             }
         }
+        // Kept when it cannot begin: no file then moves, each says why.
         m_history = std::make_unique<HistoryWriter>();
-        if (!m_history->begin(roster, refused))
-            m_history.reset();
+        std::ignore = m_history->begin(roster, refused);
     }
 
     LogPath = Log == 1 ? HomeFolder() + QLatin1Char('/') + Chara.Name + QLatin1Char('_')

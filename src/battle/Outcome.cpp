@@ -31,19 +31,26 @@ void Battle::DisposeFile(const QString& path)
         return;
     }
     // The record says where the file goes before it moves, and that it went
-    // after.
+    // after. A file whose way the record cannot hold stays where it is. Only
+    // a battle run without the drop's intake (tests, benchmarks) has no
+    // record at all.
     QString error;
     bool done = false;
+    const auto unrecorded = [&] {
+        error = QStringLiteral("not recorded in the history, so left in place: %1").arg(history->errorString());
+        ++m_report.unrecorded;
+    };
     if (DeadAfter == 0) {
         TrashMove move;
         if (move.prepare(path, &error)) {
-            if (history != nullptr)
-                history->trashing(path, move);
-            done = move.commit(&error);
+            if (history != nullptr && !history->trashing(path, move))
+                unrecorded();
+            else
+                done = move.commit(&error);
         }
+    } else if (history != nullptr && !history->deleting(path)) {
+        unrecorded();
     } else {
-        if (history != nullptr)
-            history->deleting(path);
         done = deleteFile(path, &error);
     }
     if (history != nullptr) {

@@ -247,12 +247,20 @@ int runFight(const QStringList& args)
     printSummary(battle.report(), charaName, charaPath, dryRun);
     if (Log == 1)
         out(QStringLiteral("Log: %1").arg(LogPath));
-    if (battle.report().historyNumber > 0)
+    const BattleReport& report = battle.report();
+    if (report.historyNumber > 0)
         out(QStringLiteral("History: battle %1 ('dustmaw-cli restore %1' brings its files back)")
-                .arg(battle.report().historyNumber));
-    else if (!dryRun)
-        err(QStringLiteral("dustmaw-cli: the battle could not be recorded in the history: %1")
-                .arg(battle.report().historyError));
+                .arg(report.historyNumber));
+    // A file moves only once the history says where: what it could not
+    // record stayed where it was.
+    if (!dryRun && (report.historyNumber == 0 || !report.historyError.isEmpty()))
+        err(QStringLiteral("dustmaw-cli: the history could not record %1 (%2)%3")
+                .arg(report.historyNumber == 0 ? QStringLiteral("the battle") : QStringLiteral("all of the battle"),
+                     report.historyError,
+                     report.unrecorded > 0
+                         ? QStringLiteral("; %1 beaten file(s) it could not record were left in place")
+                               .arg(report.unrecorded)
+                         : QString()));
     switch (battle.report().outcome) {
     case BattleOutcome::Victory: return ExitOk;
     case BattleOutcome::Defeat: return 2;

@@ -197,6 +197,11 @@ int runRestore(const QStringList& args)
                        : QStringLiteral("dustmaw-cli: restore: no battle in the history (%1)").arg(HistoryFolder()));
         return ExitFailure;
     }
+    if (r.restoring) {
+        err(QStringLiteral("dustmaw-cli: restore: battle %1 is being restored; try again when that has ended")
+                .arg(r.record.number));
+        return ExitFailure;
+    }
     if (r.running) {
         err(QStringLiteral("dustmaw-cli: restore: battle %1 is still running; try again when it has ended")
                 .arg(r.record.number));

@@ -58,6 +58,8 @@ QString undoText(const RestoreReport& report, const QString& charaName)
         return QStringLiteral("このバトルの記録が見つかりません。");
     if (report.running)
         return QStringLiteral("このバトルはまだ終わっていません。");
+    if (report.restoring)
+        return QStringLiteral("このバトルは別の操作で元に戻している最中です。");
     if (report.files.empty())
         return QStringLiteral("ごみ箱から戻すファイルはありません。");
     QStringList lines{QStringLiteral("%1 件のファイルを元に戻しました。").arg(report.restored)};
@@ -185,7 +187,7 @@ void frmEntry::UndoBattle()
     const RestoreReport report = RestoreBattle(m_battle);
     // A battle still writing its record has moved nothing back: it may be
     // tried again.
-    if (report.found && !report.running)
+    if (report.found && !report.running && !report.restoring)
         m_battle = 0;
     QString charaName;
     if (report.charaBack && report.record.outcome == BattleOutcome::Defeat) {

@@ -309,6 +309,11 @@ void frmMaw::Form_OLEDragDrop(const std::optional<QStringList>& paths)
                               "そのバトルが終わってから、もう一度ドロップしてください。"));
     } else if (result == DropResult::Fought) {
         entry().BattleEnded(battle.report().historyNumber);
+        if (battle.report().unrecorded > 0)
+            MsgBox(this,
+                   QStringLiteral("履歴に記録できなかったため、%1 件のファイルを元の場所に残しました。\n%2")
+                       .arg(battle.report().unrecorded)
+                       .arg(battle.report().historyError));
     }
     m_dropping = false;
     if (result == DropResult::Fought && battle.report().outcome == BattleOutcome::Defeat && CharaPath.isEmpty()) {

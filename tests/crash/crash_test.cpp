@@ -101,8 +101,9 @@ TEST(KilledWrites, NewCharacterIsAbsentOrComplete)
     });
 }
 
-// Battles that send their beaten files (and a fallen hero's) to the Trash, killed anywhere: the history never says
-// a file is in the Trash that is not there, and every file in the Trash is in the history.
+// Battles that send their beaten files (and a fallen hero's) to the Trash, every other one undone at once, killed
+// anywhere: the history never says a file is in the Trash that is not there, every file in the Trash is in the
+// history, and once the next battle or restore has looked, no info file is left without its file.
 TEST(KilledWrites, DisposalsStayAccountedFor)
 {
     test::TempHome home{test::TempHome::OwnTrash};
@@ -121,6 +122,8 @@ TEST(KilledWrites, DisposalsStayAccountedFor)
             test::writeFile(enemies.emplace_back(work + u"/e%1.txt"_s.arg(k)), QByteArray(1 + k, 'e'));
         Randomize(static_cast<std::uint32_t>(::getpid() * 100 + round));
         std::ignore = Battle(view).Form_OLEDragDrop(enemies);
+        if (round % 2 == 1)
+            std::ignore = RestoreBattle(0);
     };
     killRepeatedly(home, write, [&] {
         QSet<QString> recorded;
@@ -129,12 +132,18 @@ TEST(KilledWrites, DisposalsStayAccountedFor)
                 if (f.fate != Fate::Trashing && f.fate != Fate::Trashed)
                     continue;
                 recorded.insert(f.slot.name);
-                // Confirmed, it is there; unconfirmed, it may or may not have moved, which only the disk says.
-                ASSERT_TRUE(f.fate == Fate::Trashing || (f.id.valid() && fileIdAt(f.slot.filesPath()) == f.id))
+                // Confirmed, it is there or restored; unconfirmed, it may or may not have moved, which only the
+                // disk says.
+                const Whereabouts where = Locate(r, f);
+                ASSERT_TRUE(f.fate == Fate::Trashing || where == Whereabouts::InTrash || where == Whereabouts::Restored)
                     << r.number << ' ' << f.path.toStdString() << " -> " << f.slot.name.toStdString();
             }
-        for (const QString& name : QDir(home.file(u"xdg/Trash/files"_s)).entryList(QDir::Files))
+        const QDir trash(home.file(u"xdg/Trash"_s));
+        for (const QString& name : QDir(trash.filePath(u"files"_s)).entryList(QDir::Files))
             ASSERT_TRUE(recorded.contains(name)) << name.toStdString() << " went to the Trash unrecorded";
+        DropStaleTrashInfo();
+        for (const QString& info : QDir(trash.filePath(u"info"_s)).entryList(QDir::Files))
+            ASSERT_TRUE(QFileInfo::exists(trash.filePath(u"files/"_s + info.chopped(10)))) << info.toStdString();
     });
     // Every child ended a battle, and every battle disposes of a beaten enemy or the fallen hero.
     EXPECT_GE(QDir(home.file(u"xdg/Trash/files"_s)).entryList(QDir::Files).size(), kills()) << "none disposed of";

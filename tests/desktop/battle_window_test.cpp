@@ -1,5 +1,6 @@
 // Battles through the battle list window and their undo; what the hero's window
 // answers to each way of handling it, in a battle and out of one.
+#include "battle/History.h"
 #include "battle/Messages.h"
 #include "character/CharaLock.h"
 #include "desktop/EntryModel.h"
@@ -221,6 +222,15 @@ TEST_F(DropTest, TheListUndoesItsBattle)
     EXPECT_EQ(std::pair(QFile::exists(dir + QStringLiteral("/next.txt")), rightClick(entry, false)), std::pair(false, on));
     ASSERT_TRUE(fight({dir + QStringLiteral("/folder")}));
     EXPECT_EQ(std::pair(rightClick(entry, false), modals.boxes.isEmpty()), std::pair(off, true));
+    // Where the history cannot say where a beaten file goes, it stays, and the hero says so.
+    ASSERT_TRUE(QDir(HistoryFolder()).removeRecursively());
+    test::writeFile(HistoryFolder(), "not a folder");
+    const QString kept = enemy("kept.txt");
+    ASSERT_TRUE(fight({kept}));
+    EXPECT_TRUE(QFile::exists(kept) && modals.boxes.size() == 1
+                && modals.boxes.value(0).text.startsWith(
+                    QStringLiteral("履歴に記録できなかったため、1 件のファイルを元の場所に残しました。\n")))
+        << modals.boxes.value(0).text.toStdString();
 }
 
 // What the hero's window does with each way of handling it, during a battle

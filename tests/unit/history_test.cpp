@@ -6,10 +6,15 @@
 
 #include <QRegularExpression>
 
+#include <functional>
+
 #include <zlib.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace dm;
 using namespace dm::test;
@@ -43,7 +48,9 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
          Fate::Trashed, false},
         // Refused whole, though sealed: it used to leave its half-read trash behind.
         {"intent to no trash folder", head + nowhere + '\t' + QByteArray::number(crc, 16).rightJustified(8, '0') + '\n',
-         1, Fate::Trashed, false}};
+         1, Fate::Trashed, false},
+        // Skipped whole, without holding it: then the record reads on.
+        {"overlong line", head + QByteArray(200000, '{') + '\n' + bytes.mid(head.size()), 1, Fate::Failed, true}};
     const auto kept = [](const HistoryFile& h) { return std::tuple(h.slot.name, h.mtimeNs, h.id); };
     for (const auto& row : rows) {
         const std::optional<BattleRecord> read = ParseBattleRecord(row.bytes);
@@ -147,6 +154,168 @@ TEST_F(HistoryCli, DamagedOrFullHistoryNeverStopsABattle)
     const ProcessResult r = runCli({u"history"_s});
     EXPECT_TRUE(r.exitCode == 0 && r.out.contains("\n 1001  ")) << r.out.toStdString();
     EXPECT_EQ(r.err.count("\n"), 1) << "the damaged record is reported once: " << r.err.toStdString();
+}
+
+// The history folder on a tmpfs of its own while alive, when this is root and may mount one.
+struct SmallDisk {
+    explicit SmallDisk(const QString& folder)
+        : at(makeDir(folder, 0700)),
+          mounted(::geteuid() == 0 && ::mount("tmpfs", native(at).constData(), "tmpfs", 0, "size=256k") == 0)
+    {
+    }
+    ~SmallDisk() { EXPECT_TRUE(!mounted || ::umount2(native(at).constData(), MNT_DETACH) == 0); }
+    // Fills it but for `pages` free pages, or frees it.
+    void leave(std::optional<int> pages) const
+    {
+        QFile::remove(filler);
+        struct statvfs fs {};
+        ASSERT_EQ(::statvfs(native(at).constData(), &fs), 0);
+        if (pages)
+            writeFile(filler, QByteArray(static_cast<qsizetype>((fs.f_bavail - static_cast<unsigned>(*pages)) * fs.f_frsize), 'f'));
+    }
+    const QString at;
+    const bool mounted;
+    const QString filler = at + u"/.filler"_s;
+};
+
+int count(const QByteArray& text, const char* what) { return static_cast<int>(text.count(what)); }
+
+// A file moves only once the record says where: on a full disk what the record cannot hold stays in place, and
+// what the tool says, the history and the Trash agree; a restore that cannot be recorded moves nothing.
+TEST_F(HistoryCli, AFullDiskNeverLies)
+{
+    const SmallDisk disk(home.file(u"history"_s));
+    if (!disk.mounted)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    QStringList many;
+    for (int k = 0; k < 40; ++k)
+        writeFile(many.emplace_back(home.file(u"enemies/m%1.txt"_s.arg(k, 2, 10, QLatin1Char('0')))), "m");
+    const struct { const char* name; int pages; bool restoreOnFullDisk; } rows[] = {
+        {"room for a few lines", 2, false}, {"no room for the first line", 0, false},
+        {"full during the restore", 30, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile(hero, stampedChara(200000)); // strong enough to beat them all
+        disk.leave(row.pages);
+        const ProcessResult fought = fight(1, many);
+        const QStringList inTrash = trash("files");
+        const int heroGone = QFile::exists(hero) ? 0 : 1;
+        EXPECT_EQ(inTrash.isEmpty(), row.pages == 0);
+        EXPECT_EQ(inTrash.size(), count(fought.out, "  trashed: ") + heroGone) << fought.out.toStdString();
+        const bool full = row.pages < 30;
+        EXPECT_EQ(std::pair(fought.out.contains("left in place (not recorded in the history"),
+                            fought.err.contains("No space left on device")),
+                  std::pair(full, full)) << fought.err.toStdString();
+        const QByteArray listed = runCli({u"history"_s, u"--json"_s}).out;
+        EXPECT_EQ(listed.isEmpty() ? -1 : listed.count(R"("now":"in the Trash")"), row.pages == 0 ? -1 : inTrash.size())
+            << listed.toStdString();
+        if (row.restoreOnFullDisk) {
+            QFile record(BattleRecordPath(1)); // damaged: the restore has to write it whole
+            ASSERT_TRUE(record.open(QIODevice::Append) && record.write("{\"torn") == 6);
+            record.close();
+            disk.leave(0);
+            const ProcessResult refused = runCli({u"restore"_s});
+            EXPECT_TRUE(refused.exitCode == 1 && refused.err.contains("could not record the restore")
+                        && trash("files") == inTrash) << refused.err.toStdString();
+        }
+        disk.leave(std::nullopt);
+        if (row.pages > 0) {
+            const ProcessResult restored = runCli({u"restore"_s});
+            EXPECT_TRUE(restored.exitCode == 0 && count(restored.out, "restored: ") == inTrash.size())
+                << restored.out.toStdString() << restored.err.toStdString();
+        }
+        EXPECT_EQ(trash("files") + trash("info"), QStringList());
+        for (const QString& path : enemies + many)
+            EXPECT_EQ(readFile(path), QFileInfo(path).fileName().left(1).toUtf8()) << path.toStdString();
+        std::ignore = QDir(disk.at).removeRecursively(); // all but the mount point
+    }
+}
+
+// On the way back every folder must be the user's or root's: one that someone else made at the path, or their
+// link, is not entered, and the file stays in the Trash. A folder made again is private.
+TEST_F(HistoryCli, RestoreGoesOnlyThroughTheUsersFolders)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make entries of another user";
+    const QString folder = home.file(u"enemies"_s), theirs = home.file(u"theirs"_s);
+    const auto give = [](const QString& path) { return ::lchown(native(path).constData(), 12345, 12345) == 0; };
+    const struct { const char* name; std::function<bool()> meanwhile; int exit; const char* says; } rows[] = {
+        {"made again", [] { return true; }, 0, "restored: "},
+        {"another user's folder", [&] { return give(makeDir(folder, 0755)); }, 1, "belongs to another user"},
+        {"another user's link", [&] { return give(makeDir(theirs, 0777)) && give(makeLink(theirs, folder)); }, 1,
+         "symbolic link another user made"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        makeEnemies();
+        ASSERT_EQ(fight(1).exitCode, 0);
+        ASSERT_TRUE(QDir(folder).removeRecursively() && row.meanwhile());
+        const ProcessResult r = runCli({u"restore"_s});
+        EXPECT_TRUE(r.exitCode == row.exit && (r.out + r.err).contains(row.says)) << (r.out + r.err).toStdString();
+        EXPECT_EQ(trash("files").size(), row.exit == 0 ? 0 : 3);
+        EXPECT_EQ(QDir(theirs).entryList(QDir::Files), QStringList());
+        struct stat st {};
+        EXPECT_TRUE(row.exit != 0 || (::lstat(native(folder).constData(), &st) == 0 && (st.st_mode & 07777) == 0700));
+        ASSERT_TRUE(QDir(home.file(u"xdg/Trash"_s)).removeRecursively());
+        ASSERT_TRUE(QFile::remove(folder) || QDir(folder).removeRecursively()); // a link, or a folder
+    }
+}
+
+// A record moves only a real Trash entry it can verify: with no device and inode, in a folder that is no Trash,
+// or with a NUL that would cut the path short, nothing moves and no info file goes.
+TEST_F(HistoryCli, RestoreActsOnlyOnRealTrashEntries)
+{
+    const QString fake = makeDir(home.file(u"notrash"_s)), victim = makeDir(home.file(u"victim"_s));
+    makeDir(fake + u"/files"_s), makeDir(fake + u"/info"_s);
+    const QString entry = makeFile(fake + u"/files/x"_s, "x"), info = makeFile(fake + u"/info/x.trashinfo"_s, "i");
+    const struct { const char* name; TrashSlot slot; FileId id; } rows[] = {
+        {"no device and inode", {fake, u"x"_s}, {}},
+        {"no trash folder", {fake, u"x"_s}, fileIdAt(entry)},
+        {"NUL in the trash path", {victim + QChar(u'\0') + u"/t"_s, u"x"_s}, fileIdAt(victim)}};
+    makeDir(home.file(u"history"_s));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        BattleRecord r;
+        std::tie(r.number, r.startedMs, r.endedMs, r.chara) = std::tuple(1, 1, 2, hero);
+        r.files.resize(2);
+        std::tie(r.files[0].path, r.files[1].index, r.files[1].path) = std::tuple(hero, 1, home.file(u"back/x"_s));
+        std::tie(r.files[1].fate, r.files[1].slot, r.files[1].id) = std::tuple(Fate::Trashed, row.slot, row.id);
+        writeFile(BattleRecordPath(1), SerializeBattleRecord(r));
+        const ProcessResult restored = runCli({u"restore"_s, u"1"_s});
+        EXPECT_TRUE(QFile::exists(entry) && QFile::exists(info) && QFileInfo(victim).isDir()
+                    && !QFile::exists(home.file(u"back"_s))) << (restored.out + restored.err).toStdString();
+    }
+}
+
+// One restore of a battle at a time, also when the first has to write a damaged record whole.
+TEST_F(HistoryCli, ASecondRestoreSaysTheFirstRuns)
+{
+    ASSERT_EQ(fight(1).exitCode, 0);
+    for (const bool damaged : {false, true}) {
+        if (damaged) {
+            QFile record(BattleRecordPath(1));
+            ASSERT_TRUE(record.open(QIODevice::Append) && record.write("{\"torn") == 6);
+        }
+        const RestoreLock first(1);
+        ASSERT_TRUE(first.held());
+        const ProcessResult second = runCli({u"restore"_s});
+        EXPECT_TRUE(second.exitCode == 1 && second.err.contains("battle 1 is being restored")
+                    && trash("files").size() == 3) << second.err.toStdString();
+    }
+    EXPECT_EQ(runCli({u"restore"_s}).exitCode, 0) << "the lock goes with its holder";
+}
+
+// A file named as the last record number there can be is no record, and the next battle still gets one; with no
+// home folder the Trash says so, not that the file is missing.
+TEST_F(HistoryCli, OddNumbersAndHomesAreNamedForWhatTheyAre)
+{
+    writeFile(makeDir(home.file(u"history"_s)) + u"/9223372036854775807.battle"_s, "garbage");
+    ASSERT_EQ(fight(1).exitCode, 0);
+    EXPECT_TRUE(runCli({u"history"_s}).out.contains("\n    1  "));
+    EXPECT_EQ(runCli({u"restore"_s, u"1"_s}).exitCode, 0);
+    const ScopedEnv gone("HOME", home.file(u"gone"_s).toUtf8());
+    const ProcessResult fought = fight(1);
+    EXPECT_TRUE(fought.out.contains("Unable to find the home folder " + native(home.file(u"gone"_s)))
+                && trash("files").isEmpty()) << fought.out.toStdString();
 }
 
 } // namespace
