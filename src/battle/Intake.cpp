@@ -26,11 +26,20 @@ std::optional<QStringList> DroppedPaths(const QMimeData& data)
         return std::nullopt;
     QStringList paths;
     const QList<QUrl> urls = data.urls();
+    // Bytes that are not UTF-8 sent as they are, not as "%FF", are U+FFFD in
+    // the URLs already, like a name that really has one: from such a list,
+    // no name with U+FFFD is taken.
+    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
+    const bool rawBytes = QString::fromUtf8(list).toUtf8() != list;
     for (const QUrl& url : urls) {
         // Only plain absolute paths: "file:a.txt" would name a file in the
         // program's working folder, "/a/../b" another entry than it shows.
+        // A name that is not UTF-8 ("%FF") comes back with U+FFFD for each
+        // bad byte, the name of another file: only bytes that survive count.
         const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-        if (path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path)
+        if (path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path
+            && QFile::encodeName(path) == QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())
+            && !(rawBytes && path.contains(QChar::ReplacementCharacter)))
             paths << path;
     }
     return paths;

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 
 namespace dm::cli {
 
@@ -23,10 +24,13 @@ void err(const QString& line);
 // "dustmaw-cli: <message>" on stderr and the usage exit status.
 int usageError(const QString& message);
 
-// The path as an absolute one, the way a drop delivers it.
-[[nodiscard]] QString absolutePath(const QString& arg);
-// The same for many at once, each folder resolved once.
-[[nodiscard]] QStringList absolutePaths(const QStringList& args);
+// The path as an absolute one, the way a drop delivers it. nullopt, said on
+// stderr, when it is not UTF-8 on disk (the working folder or a link on the
+// way) or is relative in a removed working folder: Qt's text of it would
+// name another file. The command then does nothing and ends with ExitUsage.
+[[nodiscard]] std::optional<QString> absolutePath(const QString& arg);
+// The same for many at once, each folder resolved once; nullopt when any is refused.
+[[nodiscard]] std::optional<QStringList> absolutePaths(const QStringList& args);
 // Why a file cannot be read as a combatant, in a few words.
 [[nodiscard]] QString refusalReason(const QString& path);
 

@@ -215,18 +215,20 @@ int runFight(const QStringList& args)
     Randomize(seed ? static_cast<std::uint32_t>(*seed)
                    : static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch()));
 
-    CharaPath = absolutePath(*chara);
+    const std::optional<QString> charaPath = absolutePath(*chara);
+    const std::optional<QStringList> absolute = absolutePaths(paths);
+    if (!charaPath || !absolute)
+        return ExitUsage;
+    CharaPath = *charaPath;
     if (LoadChara(CharaPath, Chara, CharaItem) != 0) {
         err(QStringLiteral("dustmaw-cli: %1: %2").arg(*chara, refusalReason(CharaPath)));
         return ExitFailure;
     }
-    const QStringList absolute = absolutePaths(paths);
 
     const QString charaName = Chara.Name;
-    const QString charaPath = CharaPath;
     TerminalView view(wait);
     Battle battle(view, {dryRun});
-    switch (battle.Form_OLEDragDrop(absolute)) {
+    switch (battle.Form_OLEDragDrop(*absolute)) {
     case DropResult::Fought: break;
     case DropResult::NothingAccepted:
     case DropResult::NoFiles:
@@ -244,7 +246,7 @@ int runFight(const QStringList& args)
     }
     if (dryRun)
         out(QStringLiteral("(dry run: nothing was removed and the character file is unchanged)"));
-    printSummary(battle.report(), charaName, charaPath, dryRun);
+    printSummary(battle.report(), charaName, *charaPath, dryRun);
     if (Log == 1)
         out(QStringLiteral("Log: %1").arg(LogPath));
     const BattleReport& report = battle.report();

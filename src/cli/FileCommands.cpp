@@ -81,10 +81,14 @@ int runInspect(const QStringList& args)
     if (paths.isEmpty())
         return usageError(QStringLiteral("inspect: no file given"));
 
+    const std::optional<QStringList> absolute = absolutePaths(paths);
+    if (!absolute)
+        return ExitUsage;
     int status = ExitOk;
     bool first = true;
-    for (const QString& arg : paths) {
-        const QString path = absolutePath(arg);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& arg = paths[i];
+        const QString& path = (*absolute)[i];
         CharaRecord chara;
         CharaRecord item;
         if (LoadChara(path, chara, item) != 0) {
@@ -122,9 +126,13 @@ int runVerify(const QStringList& args)
     if (paths.isEmpty())
         return usageError(QStringLiteral("verify: no file given"));
 
+    const std::optional<QStringList> absolute = absolutePaths(paths);
+    if (!absolute)
+        return ExitUsage;
     int status = ExitOk;
-    for (const QString& arg : paths) {
-        const QString path = absolutePath(arg);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& arg = paths[i];
+        const QString& path = (*absolute)[i];
         CharaRecord chara;
         CharaRecord item;
         if (LoadChara(path, chara, item) != 0) {

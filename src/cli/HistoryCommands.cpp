@@ -172,7 +172,10 @@ int runRestore(const QStringList& args)
         } else if (a == QLatin1String("--to")) {
             if (k + 1 >= args.size())
                 return usageError(QStringLiteral("restore: --to needs a folder"));
-            to = absolutePath(args[++k]);
+            const std::optional<QString> folder = absolutePath(args[++k]);
+            if (!folder)
+                return ExitUsage;
+            to = *folder;
             while (to.size() > 1 && to.endsWith(QLatin1Char('/')))
                 to.chop(1);
         } else if (!haveNumber && !a.startsWith(QLatin1Char('-'))) {

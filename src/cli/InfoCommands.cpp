@@ -80,10 +80,12 @@ int runInfo(const QStringList& args)
         return usageError(QStringLiteral("info: no file given"));
 
     int status = ExitOk;
-    const QStringList absolute = absolutePaths(paths);
+    const std::optional<QStringList> absolute = absolutePaths(paths);
+    if (!absolute)
+        return ExitUsage;
     for (qsizetype i = 0; i < paths.size(); ++i) {
         clsFile file;
-        file.setFileName(absolute[i]);
+        file.setFileName((*absolute)[i]);
         if (!somethingAt(file.FileName()))
             status = ExitFailure;
         if (json) {
@@ -131,10 +133,13 @@ int runFile(const QStringList& args)
             return usageError(
                 QStringLiteral("file %1: give %2")
                     .arg(args[0], wanted == 3 ? QStringLiteral("PATH and DEST") : QStringLiteral("one PATH")));
+        const std::optional<QStringList> absolute = absolutePaths(args.mid(1));
+        if (!absolute)
+            return ExitUsage;
         clsFile file;
-        file.setFileName(absolutePath(args[1]));
+        file.setFileName(absolute->front());
         const clsFile::Result r
-            = op.withDestination != nullptr ? (file.*op.withDestination)(absolutePath(args[2])) : (file.*op.alone)();
+            = op.withDestination != nullptr ? (file.*op.withDestination)(absolute->back()) : (file.*op.alone)();
         switch (r) {
         case clsFile::Result::Done: return ExitOk;
         case clsFile::Result::NothingThere:

@@ -3,7 +3,6 @@
 #include "services/Version.h"
 #include "services/clsFile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -39,52 +38,102 @@ int usageError(const QString& message)
 
 namespace {
 
-// As absolutePath; `folders` keeps what the kernel said of each folder, so
-// the many files of one folder ask it once.
-QString resolve(const QString& arg, QHash<QString, QString>* folders)
+// Qt reads a name as UTF-8 and each byte that is not as U+FFFD: the text of
+// such a name would name another file, one with U+FFFD where those bytes are.
+bool roundTrips(const QByteArray& name) { return QFile::encodeName(QFile::decodeName(name)) == name; }
+
+// The name for a message, each byte that is not UTF-8 as \xHH.
+QString shown(const QByteArray& name)
 {
-    QString path = arg;
-    if (!path.startsWith(QLatin1Char('/'))) {
-        QString cwd = QDir::currentPath();
-        if (!cwd.endsWith(QLatin1Char('/')))
-            cwd += QLatin1Char('/');
-        path = cwd + path;
+    QString text;
+    for (qsizetype i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const qsizetype length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (const QByteArray piece = name.mid(i, length); roundTrips(piece)) {
+            text += QString::fromUtf8(piece);
+            i += length;
+        } else {
+            text += QStringLiteral("\\x%1").arg(uint{lead}, 2, 16, QLatin1Char('0'));
+            ++i;
+        }
+    }
+    return text;
+}
+
+// Says why nothing is done with a name; the usage-error status.
+int refused(const QString& name, const QString& why)
+{
+    err(QStringLiteral("dustmaw-cli: '%1': %2; refused so that no other file is touched").arg(name, why));
+    return ExitUsage;
+}
+
+// As absolutePath; `folders` keeps what the kernel said of each folder, so
+// the many files of one folder ask it once. Bytes throughout: the working
+// folder or a link on the way can lead to a name that is not UTF-8.
+std::optional<QString> resolve(const QString& arg, QHash<QByteArray, QByteArray>* folders)
+{
+    QByteArray path = QFile::encodeName(arg);
+    if (!path.startsWith('/')) {
+        // getcwd, not QDir::currentPath(), Qt's text of the name. A removed
+        // working folder has no path, and "a.txt" is not then "/a.txt".
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) == nullptr) {
+            std::ignore = refused(arg,
+                                  QStringLiteral("the working folder has no path (%1)")
+                                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return std::nullopt;
+        }
+        QByteArray base(cwd);
+        if (!base.endsWith('/'))
+            base += '/';
+        path.prepend(base);
     }
     // The folder part is resolved by the kernel, so "./" and "../" mean what
     // they mean on disk; the last part stays as given, so a link stays a link.
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString last = path.mid(slash + 1);
-    if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
-        return path;
-    const QString folder = slash == 0 ? QStringLiteral("/") : path.left(slash);
-    if (const auto known = folders->constFind(folder); known != folders->constEnd())
-        return known->isEmpty() ? path : *known + last;
-    char resolved[PATH_MAX];
-    QString base;
-    if (::realpath(QFile::encodeName(folder).constData(), resolved) != nullptr) {
-        base = QFile::decodeName(resolved);
-        if (!base.endsWith(QLatin1Char('/')))
-            base += QLatin1Char('/');
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray last = path.mid(slash + 1);
+    if (!last.isEmpty() && last != "." && last != "..") {
+        const QByteArray folder = slash == 0 ? QByteArray("/") : path.left(slash);
+        auto known = folders->find(folder);
+        if (known == folders->end()) {
+            char resolved[PATH_MAX];
+            QByteArray base;
+            if (::realpath(folder.constData(), resolved) != nullptr) {
+                base = resolved;
+                if (!base.endsWith('/'))
+                    base += '/';
+            }
+            known = folders->insert(folder, base);
+        }
+        if (!known->isEmpty())
+            path = *known + last;
     }
-    folders->insert(folder, base);
-    return base.isEmpty() ? path : base + last;
+    if (!roundTrips(path)) {
+        std::ignore = refused(arg, QStringLiteral("on disk it is '%1', which is not valid UTF-8").arg(shown(path)));
+        return std::nullopt;
+    }
+    return QFile::decodeName(path);
 }
 
 } // namespace
 
-QString absolutePath(const QString& arg)
+std::optional<QString> absolutePath(const QString& arg)
 {
-    QHash<QString, QString> folders;
+    QHash<QByteArray, QByteArray> folders;
     return resolve(arg, &folders);
 }
 
-QStringList absolutePaths(const QStringList& args)
+std::optional<QStringList> absolutePaths(const QStringList& args)
 {
-    QHash<QString, QString> folders;
+    QHash<QByteArray, QByteArray> folders;
     QStringList paths;
     paths.reserve(args.size());
-    for (const QString& arg : args)
-        paths << resolve(arg, &folders);
+    for (const QString& arg : args) {
+        std::optional<QString> path = resolve(arg, &folders);
+        if (!path)
+            return std::nullopt;
+        paths << *path;
+    }
     return paths;
 }
 
@@ -247,8 +296,13 @@ int main(int argc, char** argv)
     // What the file object tells the user goes to stderr, as the text alone.
     dm::clsFile::setNotifier([](const QString& text, const QString&) { dm::cli::err(text); });
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QFile::decodeName(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        // Checked before Qt makes text of it, for every command alike.
+        const QByteArray arg(argv[i]);
+        if (!dm::cli::roundTrips(arg))
+            return dm::cli::refused(dm::cli::shown(arg), QStringLiteral("not valid UTF-8"));
+        args << QFile::decodeName(arg);
+    }
 
     if (args.isEmpty())
         return dm::cli::usageError(QStringLiteral("no command given"));

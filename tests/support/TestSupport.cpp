@@ -93,6 +93,11 @@ ProcessResult runProgram(const QString& program, const QStringList& args)
 {
     QProcess p;
     p.start(program, args);
+    return finished(p);
+}
+
+ProcessResult finished(QProcess& p)
+{
     if (!p.waitForFinished(60000)) {
         p.kill();
         p.waitForFinished();

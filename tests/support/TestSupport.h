@@ -21,6 +21,8 @@
 #include <string>
 #include <sys/types.h>
 
+class QProcess;
+
 using namespace Qt::StringLiterals;
 
 // Readable QStrings in test failure messages.
@@ -117,6 +119,8 @@ QString makeLink(const QString& target, const QString& link);
 struct ProcessResult { int exitCode = -1; QByteArray out, err; };
 // Runs a program to its end with the given arguments (no shell).
 [[nodiscard]] ProcessResult runProgram(const QString& program, const QStringList& args);
+// Waits for a started process's end (a minute at most) and what it wrote.
+[[nodiscard]] ProcessResult finished(QProcess& p);
 
 #ifdef DUSTMAW_CLI
 // dustmaw-cli as a user runs it.

@@ -21,6 +21,20 @@ namespace {
 
 struct StopBattle {};
 
+// A list of URLs as another program's drop brings it: the bytes as sent, the
+// URLs made from them when asked for.
+class SentList final : public QMimeData {
+public:
+    explicit SentList(QByteArray list) : m_list(std::move(list)) { }
+    [[nodiscard]] QStringList formats() const override { return {u"text/uri-list"_s}; }
+
+protected:
+    [[nodiscard]] QVariant retrieveData(const QString& /*mimeType*/, QMetaType /*type*/) const override { return m_list; }
+
+private:
+    QByteArray m_list;
+};
+
 // Records what the battle shows; never waits. `stopAfter` ends a battle on purpose after that many messages; one
 // that passes 10000 would never end, and fails the test.
 class RecordingView : public BattleView {
@@ -270,12 +284,17 @@ TEST_F(BattleTest, DropTakesOnlyPlainLocalPathsFiltersOrdersAndLogsOrOnlyBeeps)
     // The log is named after the character and the time the battle began.
     EXPECT_TRUE(QRegularExpression(u"^\\Q%1\\E/Hero_\\d{6}\\.Log$"_s.arg(HomeFolder())).match(LogPath).hasMatch());
     EXPECT_EQ(QString::fromUtf8(readFile(LogPath)), view.messages.join(u'\n') + u'\n');
-    // Found by fuzzing: "file:a.txt" named a file in the working folder, and "/a/../b" another entry than shown.
-    QMimeData mime;
-    EXPECT_EQ(DroppedPaths(mime), std::nullopt);
-    mime.setData(u"text/uri-list"_s,
-                 "file:a.txt\r\nfile:///a/../b\r\nfile:///a//b\r\nhttps://h/c\r\nfile:///tmp/x%20y\r\nfile:///\r\n");
-    EXPECT_EQ(DroppedPaths(mime), (QStringList{u"/tmp/x y"_s, u"/"_s}));
+    EXPECT_EQ(DroppedPaths(QMimeData()), std::nullopt);
+    const std::pair<QByteArray, QStringList> drops[] = {
+        // Found by fuzzing: "file:a.txt" named a file in the working folder, and "/a/../b" another entry than shown.
+        // %FF%FE is not UTF-8: Qt decodes it to U+FFFD U+FFFD, the name of the file beside it.
+        {"file:a.txt\r\nfile:///a/../b\r\nfile:///a//b\r\nhttps://h/c\r\nfile:///tmp/x%20y\r\nfile:///tmp/%FF%FE.txt\r\n"
+         "file:///tmp/%EF%BF%BD%EF%BF%BD.txt\r\nfile:///\r\n",
+         {u"/tmp/x y"_s, u"/tmp/\uFFFD\uFFFD.txt"_s, u"/"_s}},
+        // The same bytes sent unencoded reach the URLs as U+FFFD, like a real one.
+        {"file:///tmp/\xFF\xFE.txt\r\nfile:///tmp/%EF%BF%BD%EF%BF%BD.txt\r\nfile:///tmp/a.txt\r\n", {u"/tmp/a.txt"_s}}};
+    for (const auto& [list, kept] : drops)
+        EXPECT_EQ(DroppedPaths(SentList(list)), kept) << list.toStdString();
 }
 
 } // namespace

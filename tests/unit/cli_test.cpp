@@ -2,6 +2,15 @@
 #include "character/CharaFile.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
+#include <QScopeGuard>
+
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
 using namespace dm;
 using namespace dm::test;
 
@@ -14,6 +23,27 @@ QStringList words(const TempHome& home, const char* line)
 }
 
 using Cli = CliHome;
+
+// dustmaw-cli run in the folder `cwd` with `args`, both as bytes: a QString
+// cannot carry a name that is not UTF-8, so the child execs with them itself.
+// `removeCwd`: the folder is removed once entered, as under a shell.
+ProcessResult runCliBytes(const QByteArray& cwd, QByteArrayList args, bool removeCwd = false)
+{
+    args.prepend(DUSTMAW_CLI);
+    std::vector<char*> argv;
+    for (QByteArray& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    QProcess p;
+    p.setProgram(QStringLiteral(DUSTMAW_CLI));
+    p.setChildProcessModifier([&] {
+        if (::chdir(cwd.constData()) == 0 && (!removeCwd || ::rmdir(cwd.constData()) == 0))
+            ::execv(argv[0], argv.data());
+        ::_exit(127);
+    });
+    p.start();
+    return finished(p);
+}
 
 TEST_F(Cli, InspectJsonKeepsArgumentOrderResolvesFoldersAndEscapes)
 {
@@ -75,6 +105,51 @@ TEST_F(Cli, InvocationsAnsweredOrRefused)
             << line << " exit " << r.exitCode << ": " << (r.out + r.err).toStdString();
     }
     EXPECT_TRUE(QFile::exists(enemies[0]) && CheckCharaFile(hero));
+}
+
+// Qt reads a name that is not UTF-8 with U+FFFD for each bad byte; acted upon, that text named the file beside it.
+TEST_F(Cli, NamesThatAreNotUtf8AreRefusedAndNothingIsTouched)
+{
+    const QByteArray h = native(home.path());
+    const QByteArray bad = h + "/\xFF", twin = h + "/\uFFFD"; // a bad byte, and what Qt makes of it
+    // Each holds its own name.
+    const QByteArrayList files{h + "/enemies/\xFF\xFE.txt", h + "/enemies/\uFFFD\uFFFD.txt", bad + "/a.txt",
+                               twin + "/a.txt"};
+    // QTemporaryDir cannot remove what it cannot name.
+    const auto cleanUp = qScopeGuard([&] {
+        ::unlink(files[0]);
+        ::unlink(files[2]);
+        ::rmdir(bad);
+    });
+    ASSERT_TRUE(::mkdir(bad, 0755) == 0 && ::mkdir(twin, 0755) == 0 && ::symlink("\xFF", h + "/via") == 0);
+    const auto contents = [](const QByteArray& path) {
+        std::ifstream in(path.constData());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (const QByteArray& f : files) {
+        std::ofstream(f.constData()) << f.constData();
+        ASSERT_EQ(contents(f), f.toStdString());
+    }
+    const QByteArray heroBytes = readFile(hero);
+    // Where it runs, the command ($home: the home folder's bytes), how stderr shows the name.
+    const std::tuple<QByteArray, const char*, const char*> rows[] = {
+        {h, "fight --chara $home/Hero.dmf --wait 0 --seed 1 $home/enemies/\xFF\xFE.txt", "/enemies/\\xff\\xfe.txt'"},
+        {h, "file trash $home/\xFF/a.txt", "/\\xff/a.txt'"},
+        // A link to a folder whose name is not UTF-8, and a working folder of that name.
+        {h, "file trash $home/via/a.txt", "/\\xff/a.txt'"},
+        {bad, "file delete a.txt", "/\\xff/a.txt'"}};
+    for (const auto& [cwd, line, shown] : rows) {
+        const ProcessResult r = runCliBytes(cwd, QByteArray(line).replace("$home", h).split(' '));
+        EXPECT_TRUE(r.exitCode == 1 && r.err.contains(shown) && r.err.contains("not valid UTF-8"))
+            << line << " exit " << r.exitCode << ": " << (r.out + r.err).toStdString();
+        for (const QByteArray& f : files)
+            EXPECT_EQ(contents(f), f.toStdString()) << line;
+    }
+    EXPECT_TRUE(trash("files").isEmpty() && readFile(hero) == heroBytes && !QFileInfo::exists(home.file(u"history"_s)));
+    // A removed working folder has no path: "etc" there is not "/etc".
+    const ProcessResult gone = runCliBytes(native(makeDir(home.file(u"gone"_s))), {"info", "etc"}, true);
+    EXPECT_TRUE(gone.exitCode == 1 && gone.out.isEmpty() && gone.err.contains("'etc': the working folder has no path"))
+        << (gone.out + gone.err).toStdString();
 }
 
 } // namespace
