@@ -47,15 +47,26 @@ int runAutostart(const QStringList& args)
             out(QStringLiteral("autostart: off"));
             return ExitOk;
         }
-        out(QStringLiteral("autostart: on (%1)").arg(describeOn()));
-        if (programGone())
+        if (programGone()) {
+            out(QStringLiteral("autostart: on (%1)").arg(describeOn()));
             err(QStringLiteral("dustmaw-cli: warning: the entry's program is not there; 'dustmaw-cli autostart on' "
                                "points it at this installation's"));
+            return ExitOk;
+        }
+        // The program is there, yet sessions would skip the entry, e.g. an older version's for a path with '%'.
+        if (!AutostartStartable()) {
+            out(QStringLiteral("autostart: on, but the desktop cannot start it (%1)").arg(describeOn()));
+            err(QStringLiteral("dustmaw-cli: autostart: desktop sessions skip this entry: they find no program to "
+                               "start in it (a path holding '%' is one cause); 'dustmaw-cli autostart on' writes it "
+                               "anew or says why it cannot"));
+            return ExitFailure;
+        }
+        out(QStringLiteral("autostart: on (%1)").arg(describeOn()));
         return ExitOk;
     }
 
     if (what == QLatin1String("on")) {
-        if (on && !programGone()) {
+        if (on && !programGone() && AutostartStartable()) {
             out(QStringLiteral("autostart: was already on (%1)").arg(describeOn()));
             return ExitOk;
         }

@@ -273,10 +273,12 @@ const Command kCommands[] = {
      "          dustmaw-cli (by name when installed, by its path otherwise)\n"
      "  off     remove the entry\n"
      "  status  say whether it is on and which program it starts; warn when\n"
-     "          that program no longer exists\n"
-     "An entry saying Hidden=true counts as off. The check box at the foot\n"
-     "of the settings dialog switches the same entry.\n"
-     "Exit status: 0 when done, 1 on an error.",
+     "          that program no longer exists, and fail when the desktop\n"
+     "          cannot start the entry at all\n"
+     "An entry the desktop could not start (a '%' in the program's path) is\n"
+     "never written. An entry saying Hidden=true counts as off. The check box\n"
+     "at the foot of the settings dialog switches the same entry.\n"
+     "Exit status: 0 when done, 1 on an error or an entry that cannot start.",
      dm::cli::runAutostart},
 };
 

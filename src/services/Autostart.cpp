@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <gio/gdesktopappinfo.h>
 #include <glib.h>
 
 #include <algorithm>
@@ -23,8 +24,20 @@ constexpr const char* kGroup = "Desktop Entry";
 struct Entry {
     bool exists = false;
     bool hidden = false;
+    bool startable = false;
     QString exec;
 };
+
+// Session managers load autostart entries through GLib, which drops one whose
+// TryExec or Exec names no program it finds. Exec's first word is looked up
+// as the shell parses it, with no field codes undone: a path with a '%',
+// doubled in Exec as the format asks, is never found. GLib is asked rather
+// than its rules copied, so every such case shows.
+bool startable(GKeyFile* file)
+{
+    const GLibPtr<GDesktopAppInfo, g_object_unref> info(g_desktop_app_info_new_from_keyfile(file));
+    return info != nullptr;
+}
 
 Entry readEntry()
 {
@@ -37,6 +50,7 @@ Entry readEntry()
     if (!g_key_file_load_from_file(file.get(), QFile::encodeName(path).constData(), G_KEY_FILE_NONE, nullptr))
         return e;
     e.hidden = g_key_file_get_boolean(file.get(), kGroup, "Hidden", nullptr) != FALSE;
+    e.startable = startable(file.get());
     const GLibPtr<char, g_free> exec(g_key_file_get_string(file.get(), kGroup, "Exec", nullptr));
     if (exec)
         e.exec = QString::fromUtf8(exec.get());
@@ -106,6 +120,8 @@ QString AutostartProgram()
     return found.isEmpty() ? program : found;
 }
 
+bool AutostartStartable() { return readEntry().startable; }
+
 QString QuoteExecProgram(const QString& program)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
@@ -129,22 +145,36 @@ AutostartResult EnableAutostart(const QString& program)
     const QFileInfo info(program);
     if (!info.isFile() || !info.isExecutable())
         return failed(QStringLiteral("%1 is not an executable program").arg(program));
+    const QString started = programFor(program);
+    const QByteArray entry = QStringLiteral("[Desktop Entry]\n"
+                                            "Type=Application\n"
+                                            "Name=Dustmaw\n"
+                                            "Comment=A tiny hero on the desktop who fights the files you drop on it\n"
+                                            "TryExec=%1\n"
+                                            "Exec=%2\n"
+                                            "Icon=dustmaw\n"
+                                            "Terminal=false\n"
+                                            "X-GNOME-Autostart-enabled=true\n")
+                                 .arg(stringValue(started), QuoteExecProgram(started))
+                                 .toUtf8();
+    // An entry the session would skip is worse than none: it looks on and does nothing.
+    const GLibPtr<GKeyFile, g_key_file_free> check(g_key_file_new());
+    if (!g_key_file_load_from_data(check.get(), entry.constData(), entry.size(), G_KEY_FILE_NONE, nullptr)
+        || !startable(check.get())) {
+        if (!started.contains(QLatin1Char('/')))
+            return failed(
+                QStringLiteral("desktop sessions cannot start %1 at login: its folder is not on PATH").arg(program));
+        return failed(QStringLiteral("desktop sessions cannot start %1 at login: its path holds a character they "
+                                     "cannot start a program from. Move it to another folder, or use the installed "
+                                     "dustmaw.")
+                          .arg(program));
+    }
     const QString path = AutostartPath();
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return failed(QStringLiteral("cannot create the folder %1").arg(folder));
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Dustmaw\n"
-                                         "Comment=A tiny hero on the desktop who fights the files you drop on it\n"
-                                         "TryExec=%1\n"
-                                         "Exec=%2\n"
-                                         "Icon=dustmaw\n"
-                                         "Terminal=false\n"
-                                         "X-GNOME-Autostart-enabled=true\n")
-                              .arg(stringValue(programFor(program)), QuoteExecProgram(programFor(program)));
     QString error;
-    if (!writeFileAtomically(path, entry.toUtf8(), &error))
+    if (!writeFileAtomically(path, entry, &error))
         return failed(error);
     return {true, {}};
 }

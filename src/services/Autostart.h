@@ -16,6 +16,11 @@ namespace dm {
 // folder (as is, when not found there); empty without an entry or Exec.
 [[nodiscard]] QString AutostartProgram();
 
+// Whether a desktop session would start the entry: GLib, which session
+// managers read it with, finds the programs its TryExec and Exec name. False
+// without an entry.
+[[nodiscard]] bool AutostartStartable();
+
 // `program` as the first word of an Exec value: quoted where the desktop
 // entry format reserves a character, then escaped as a string value.
 [[nodiscard]] QString QuoteExecProgram(const QString& program);
@@ -29,7 +34,8 @@ struct [[nodiscard]] AutostartResult {
 // installed one) and that sessions skip once it is gone (TryExec, so an entry
 // left by a removed package does nothing), aside and renamed into place, so a crash leaves either no
 // entry or a whole one. Creates the autostart folder when missing; refuses
-// a program that is not an executable file.
+// a program that is not an executable file, and an entry that GLib would not
+// start (a path that its Exec quoting cannot carry).
 AutostartResult EnableAutostart(const QString& program);
 // Removes the entry; done at once when there is none.
 AutostartResult DisableAutostart();
