@@ -3,12 +3,27 @@
 # user would, starts the hero from the desktop entry's Exec line under Xvfb,
 # turns start at login on and starts that entry, checks that a second start
 # is refused, then removes the package and checks that nothing of it is
-# left and nothing of the user's is gone. Needs root and Debian's mirror.
+# left and nothing of the user's is gone. Needs root and a Debian mirror in
+# the machine's apt sources (DEBIAN_MIRROR=URI names another).
 #   bash scripts/clean-install.sh [PACKAGE.deb]   (default: scripts/package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "clean-install: run as root (debootstrap and chroot)" >&2; exit 2; }
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# The machine's own mirrors: the first of apt's sources (one-line and deb822
+# alike, in apt's order) whose Release file names it the archive LABEL.
+# shellcheck disable=SC2016 # $(…) are apt's format fields
+apt_site() { # apt_site LABEL
+  { apt-get indextargets --format '$(TARGET_OF)|$(IDENTIFIER)|$(COMPONENT)|$(LABEL)|$(SITE)' 2>/dev/null || true; } |
+    awk -F'|' -v label="$1" '$1 == "deb" && $2 == "Packages" && $3 == "main" && $4 == label && !n++ { print $5 }'
+}
+mirror=${DEBIAN_MIRROR:-$(apt_site Debian)}
+security=$(apt_site Debian-Security) # left out when the machine has none
+if [ -z "$mirror" ]; then
+  echo "clean-install: no Debian archive in this machine's apt sources (/etc/apt/sources.list," \
+    "/etc/apt/sources.list.d/); run apt-get update if its lists are empty, or set DEBIAN_MIRROR=URI" >&2
+  exit 2
+fi
+echo "Debian mirror: $mirror${security:+, security: $security}"
 
 deb=${1:-}
 if [ -z "$deb" ]; then
@@ -66,11 +81,11 @@ wait_windows() {
 
 echo "Making a fresh bookworm in $root (a few minutes)"
 debootstrap --variant=minbase bookworm "$root" "$mirror" >>"$log" 2>&1 || { tail -n 20 "$log"; exit 1; }
-cat >"$root/etc/apt/sources.list" <<LIST
-deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
-LIST
+{
+  echo "deb $mirror bookworm main"
+  echo "deb $mirror bookworm-updates main"
+  [ -z "$security" ] || echo "deb $security bookworm-security main"
+} >"$root/etc/apt/sources.list"
 mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
 mount -t proc proc "$root/proc"
