@@ -27,10 +27,13 @@ namespace {
 constexpr const char* kSuffix = ".battle";
 
 // Bounds on what a record may hold, so that reading one takes bounded
-// memory whatever its bytes: a line (a path of PATH_MAX bytes, every byte
-// escaped, fits many times over), the files of a battle (it counts its
-// combatants in 16 bits), refused drops and restores.
-constexpr qsizetype kMaxLine = qsizetype{64} * 1024;
+// memory whatever its bytes: a text (a path is at most PATH_MAX bytes, a
+// reason names two), a line (the longest a record's final form can make of
+// them, every character escaped, fits many times over), the files of a
+// battle (it counts its combatants in 16 bits), refused drops and restores.
+constexpr qsizetype kMaxText = 4096;
+constexpr qsizetype kMaxReason = 4 * kMaxText;
+constexpr qsizetype kMaxLine = qsizetype{1024} * 1024;
 constexpr std::int64_t kMaxFiles = 32768;
 constexpr qsizetype kMaxRefused = 100000;
 constexpr qsizetype kMaxRestores = 1000;
@@ -398,13 +401,17 @@ bool plainName(const QString& name)
 }
 
 // An absolute path no NUL cuts short.
-bool absolute(const QString& path) { return path.startsWith(QLatin1Char('/')) && !path.contains(QChar(u'\0')); }
+bool absolute(const QString& path)
+{
+    return path.startsWith(QLatin1Char('/')) && path.size() <= kMaxText && !path.contains(QChar(u'\0'));
+}
 
 bool readSlot(const Object& o, HistoryFile& f)
 {
     f.slot.trashDir = o.str("trash");
     f.slot.name = o.str("name");
-    return plainName(f.slot.name) && !f.slot.name.contains(QChar(u'\0')) && absolute(f.slot.trashDir);
+    return plainName(f.slot.name) && f.slot.name.size() <= kMaxText && !f.slot.name.contains(QChar(u'\0'))
+        && absolute(f.slot.trashDir);
 }
 
 // Applies one line to the record being read; false when it makes no sense.
@@ -433,6 +440,8 @@ bool apply(BattleRecord& r, const Object& o)
             if ((f.fate == Fate::Trashing || f.fate == Fate::Trashed) && !readSlot(o, f))
                 return false;
             f.reason = o.str("reason");
+            if (f.reason.size() > kMaxReason)
+                return false;
         }
         r.files.push_back(std::move(f));
         return true;
@@ -465,8 +474,11 @@ bool apply(BattleRecord& r, const Object& o)
         return true;
     }
     if (HistoryFile* f = index("failed")) {
+        const QString reason = o.str("reason");
+        if (reason.size() > kMaxReason)
+            return false;
         f->fate = Fate::Failed;
-        f->reason = o.str("reason");
+        f->reason = reason;
         return true;
     }
     if (HistoryFile* f = index("vanished")) {
@@ -478,9 +490,10 @@ bool apply(BattleRecord& r, const Object& o)
         return true;
     }
     if (o.has("refused")) {
-        if (r.refused.size() >= kMaxRefused)
+        const QString path = o.str("refused");
+        if (r.refused.size() >= kMaxRefused || path.size() > kMaxText)
             return false;
-        r.refused << o.str("refused");
+        r.refused << path;
         return true;
     }
     if (o.has("restored"))
@@ -551,6 +564,8 @@ bool readHeader(BattleRecord& r, const Object& o)
     r.startedMs = o.num("started").value_or(0);
     r.chara = o.str("chara");
     r.charaName = o.str("name");
+    if (r.chara.size() > kMaxText || r.charaName.size() > kMaxText)
+        return false;
     r.order = static_cast<std::int16_t>(o.num("order").value_or(0));
     r.style = static_cast<std::int16_t>(o.num("style").value_or(0));
     r.disposal = static_cast<std::int16_t>(o.num("disposal").value_or(0));
@@ -643,40 +658,22 @@ private:
     bool m_dead = false; // no header: nothing more is read
 };
 
-// Feeds the lines that `read(into, max)` gives (bytes read, 0 at the end)
-// to `parser`, in a buffer of fixed size: a line longer than kMaxLine is
-// passed on empty, so damaged, and skipped to its end.
-template <class Read>
-void readLines(Read&& read, RecordParser& parser)
+// Feeds the whole lines of `bytes` to `parser` and returns where the
+// unfinished rest begins. A line longer than kMaxLine is passed on empty,
+// so damaged; `skipping` carries over that the rest of one is still to come.
+qsizetype takeLines(QByteArrayView bytes, RecordParser& parser, bool& skipping)
 {
-    std::vector<char> buffer(static_cast<size_t>(2 * kMaxLine));
-    char* const data = buffer.data();
-    qsizetype have = 0;
-    bool skipping = false;
+    qsizetype at = 0;
     while (!parser.dead()) {
-        const qsizetype got = read(data + have, static_cast<qsizetype>(buffer.size()) - have);
-        if (got <= 0)
+        const qsizetype end = bytes.indexOf('\n', at);
+        if (end < 0)
             break;
-        have += got;
-        qsizetype at = 0;
-        while (const void* nl = std::memchr(data + at, '\n', static_cast<size_t>(have - at))) {
-            const qsizetype end = static_cast<const char*>(nl) - data;
-            if (!skipping)
-                parser.take(QByteArrayView(data + at, end - at), false);
-            skipping = false;
-            at = end + 1;
-        }
-        std::memmove(data, data + at, static_cast<size_t>(have - at));
-        have -= at;
-        if (have > kMaxLine) {
-            if (!skipping)
-                parser.take({}, false);
-            skipping = true;
-            have = 0;
-        }
+        if (!skipping)
+            parser.take(end - at > kMaxLine ? QByteArrayView() : bytes.sliced(at, end - at), false);
+        skipping = false;
+        at = end + 1;
     }
-    if (have > 0 && !skipping && !parser.dead())
-        parser.take(QByteArrayView(data, have), true);
+    return at;
 }
 
 } // namespace
@@ -684,17 +681,51 @@ void readLines(Read&& read, RecordParser& parser)
 std::optional<BattleRecord> ParseBattleRecord(const QByteArray& bytes)
 {
     RecordParser parser;
-    qsizetype at = 0;
-    readLines(
-        [&](char* into, qsizetype max) {
-            const qsizetype n = std::min(max, bytes.size() - at);
-            std::memcpy(into, bytes.constData() + at, static_cast<size_t>(n));
-            at += n;
-            return n;
-        },
-        parser);
+    bool skipping = false;
+    const qsizetype rest = takeLines(bytes, parser, skipping);
+    if (rest < bytes.size() && !parser.dead())
+        parser.take(bytes.size() - rest > kMaxLine ? QByteArrayView() : QByteArrayView(bytes).sliced(rest), true);
     return parser.result();
 }
+
+namespace {
+
+// The record read from `fd` a buffer at a time, so that however large or
+// garbled it is, reading it holds no more than two of its longest lines.
+std::optional<BattleRecord> readRecord(int fd)
+{
+    struct stat st {};
+    const qsizetype size = ::fstat(fd, &st) == 0 ? static_cast<qsizetype>(st.st_size) : 0;
+    QByteArray buffer(std::clamp<qsizetype>(size + 1, 1, 2 * kMaxLine), Qt::Uninitialized);
+    RecordParser parser;
+    qsizetype have = 0;
+    bool skipping = false;
+    while (!parser.dead()) {
+        ssize_t got = 0;
+        do
+            got = ::read(fd, buffer.data() + have, static_cast<size_t>(buffer.size() - have));
+        while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            break;
+        have += got;
+        const qsizetype at = takeLines(QByteArrayView(buffer.constData(), have), parser, skipping);
+        std::memmove(buffer.data(), buffer.constData() + at, static_cast<size_t>(have - at));
+        have -= at;
+        if (have == buffer.size() && buffer.size() < 2 * kMaxLine) {
+            buffer.resize(std::min(2 * buffer.size(), 2 * kMaxLine)); // the file grew as it was read
+        } else if (have > kMaxLine) {
+            if (!skipping)
+                parser.take({}, false);
+            skipping = true;
+            have = 0;
+        }
+    }
+    if (have > 0 && !skipping && !parser.dead())
+        parser.take(QByteArrayView(buffer.constData(), have), true);
+    return parser.result();
+}
+
+} // namespace
 
 QByteArray SerializeBattleRecord(const BattleRecord& r)
 {
@@ -737,18 +768,8 @@ std::optional<BattleRecord> ReadBattleRecord(std::int64_t number)
     const int fd = ::open(QFile::encodeName(BattleRecordPath(number)).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    RecordParser parser;
-    readLines(
-        [fd](char* into, qsizetype max) {
-            ssize_t n = 0;
-            do
-                n = ::read(fd, into, static_cast<size_t>(max));
-            while (n < 0 && errno == EINTR);
-            return static_cast<qsizetype>(n);
-        },
-        parser);
+    std::optional<BattleRecord> r = readRecord(fd);
     ::close(fd);
-    std::optional<BattleRecord> r = parser.result();
     if (r && r->number != number)
         return std::nullopt;
     return r;

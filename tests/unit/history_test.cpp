@@ -50,11 +50,17 @@ TEST(HistoryRecord, ReadsWhatSurvivesTearsAndCorruption)
         {"intent to no trash folder", head + nowhere + '\t' + QByteArray::number(crc, 16).rightJustified(8, '0') + '\n',
          1, Fate::Trashed, false},
         // Skipped whole, without holding it: then the record reads on.
-        {"overlong line", head + QByteArray(200000, '{') + '\n' + bytes.mid(head.size()), 1, Fate::Failed, true}};
+        {"overlong line", head + QByteArray(3 << 20, '{') + '\n' + bytes.mid(head.size()), 1, Fate::Failed, true}};
     const auto kept = [](const HistoryFile& h) { return std::tuple(h.slot.name, h.mtimeNs, h.id); };
+    const TempHome home;
+    makeDir(HistoryFolder());
     for (const auto& row : rows) {
         const std::optional<BattleRecord> read = ParseBattleRecord(row.bytes);
         ASSERT_TRUE(read && read->files.size() >= 2) << row.name;
+        writeFile(BattleRecordPath(7), row.bytes); // read from disk a buffer at a time, the same
+        const std::optional<BattleRecord> fromDisk = ReadBattleRecord(7);
+        EXPECT_TRUE(fromDisk && SerializeBattleRecord(*fromDisk) == SerializeBattleRecord(*read)
+                    && fromDisk->badLines == read->badLines) << row.name;
         EXPECT_EQ(std::tuple(read->badLines, read->finished(), read->files.back().fate, kept(read->files[1])),
                   std::tuple(row.bad, row.ended, row.last, kept(r.files[1]))) << row.name;
     }
