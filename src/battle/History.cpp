@@ -8,7 +8,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <string>
 #include <cerrno>
@@ -396,8 +395,8 @@ void addSlot(Line& line, const TrashSlot& slot) { line.str("trash", slot.trashDi
 
 bool plainName(const QString& name)
 {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
-        && name != QLatin1String("..");
+    return !name.isEmpty() && name.size() <= kMaxText && !name.contains(QLatin1Char('/'))
+        && !name.contains(QChar(u'\0')) && name != QLatin1String(".") && name != QLatin1String("..");
 }
 
 // An absolute path no NUL cuts short.
@@ -410,8 +409,7 @@ bool readSlot(const Object& o, HistoryFile& f)
 {
     f.slot.trashDir = o.str("trash");
     f.slot.name = o.str("name");
-    return plainName(f.slot.name) && f.slot.name.size() <= kMaxText && !f.slot.name.contains(QChar(u'\0'))
-        && absolute(f.slot.trashDir);
+    return plainName(f.slot.name) && absolute(f.slot.trashDir);
 }
 
 // Applies one line to the record being read; false when it makes no sense.
@@ -496,8 +494,6 @@ bool apply(BattleRecord& r, const Object& o)
         r.refused << path;
         return true;
     }
-    if (o.has("restored"))
-        return true; // a restore's end: nothing left half done
     if (o.has("restore")) {
         const QString folder = o.str("restore");
         if ((!folder.isEmpty() && !absolute(folder)) || r.restoreFolders.size() >= kMaxRestores)
@@ -572,27 +568,61 @@ bool readHeader(BattleRecord& r, const Object& o)
     return true;
 }
 
-// The numbers of the records in the history folder, ascending.
-std::vector<std::int64_t> recordNumbers()
+// A record's mark while its battle or a restore of it moves files: a kill
+// leaves it, and the next battle or restore then looks for what a move cut
+// short left in the Trash. Only marked records are looked at, so that a
+// battle's start does not read the whole history.
+constexpr const char* kMoving = ".moving";
+
+// The numbers of the records in the history folder and of the marked ones,
+// ascending.
+struct Listing {
+    std::vector<std::int64_t> records, marked;
+};
+Listing listHistory()
 {
-    std::vector<std::int64_t> numbers;
+    Listing listing;
     const QByteArray folder = QFile::encodeName(HistoryFolder());
     DIR* dir = ::opendir(folder.constData());
     if (dir == nullptr)
-        return numbers;
+        return listing;
     while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
+        QByteArray name(entry->d_name);
+        const bool mark = name.endsWith(kMoving);
+        if (mark)
+            name.chop(static_cast<qsizetype>(std::strlen(kMoving)));
         if (!name.endsWith(kSuffix))
             continue;
         bool ok = false;
         const qlonglong n = name.chopped(static_cast<qsizetype>(std::strlen(kSuffix))).toLongLong(&ok);
         if (ok && n > 0 && n <= kMaxRecordNumber && name.front() != '+' && name.front() != '-')
-            numbers.push_back(n);
+            (mark ? listing.marked : listing.records).push_back(n);
     }
     ::closedir(dir);
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+    std::sort(listing.records.begin(), listing.records.end());
+    return listing;
 }
+
+std::vector<std::int64_t> recordNumbers() { return listHistory().records; }
+
+QByteArray markPath(std::int64_t number)
+{
+    return QFile::encodeName(BattleRecordPath(number) + QLatin1String(kMoving));
+}
+
+// Without a mark (no inode left) a kill's traces wait for a restore of the record.
+void mark(std::int64_t number)
+{
+    const int fd = ::open(markPath(number).constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void unmark(std::int64_t number) { ::unlink(markPath(number).constData()); }
+
+// Clears the marks no battle or restore holds any more, and what their
+// records' cut-short moves left in the Trash.
+void settle(const std::vector<std::int64_t>& marked);
 
 QString baseName(const QString& path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
 
@@ -842,9 +872,9 @@ bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
         fail(QStringLiteral("%1: %2").arg(HistoryFolder(), errnoText(errno)));
         return false;
     }
-    DropStaleTrashInfo();
-    const std::vector<std::int64_t> numbers = recordNumbers();
-    std::int64_t number = numbers.empty() ? 1 : numbers.back() + 1;
+    const Listing listing = listHistory();
+    settle(listing.marked);
+    std::int64_t number = listing.records.empty() ? 1 : listing.records.back() + 1;
     for (int tries = 0; tries < 100 && number <= kMaxRecordNumber; ++tries, ++number) {
         m_path = BattleRecordPath(number);
         m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
@@ -884,8 +914,10 @@ bool HistoryWriter::begin(const Roster& roster, const QStringList& refused)
     for (auto f = m_record.files.rbegin(); f != m_record.files.rend(); ++f)
         m_index.insert(f->path, f->index);
     serialize(m_pending, m_record);
-    if (flush())
+    if (flush()) {
+        mark(number);
         return true;
+    }
     // Not even the header: no record is left to be read as damaged.
     ::unlink(QFile::encodeName(m_path).constData());
     fail(m_error);
@@ -1037,6 +1069,7 @@ void HistoryWriter::end(BattleOutcome outcome)
         m_error = QStringLiteral("%1: %2").arg(m_path, errnoText(errno));
     ::close(m_fd);
     m_fd = -1;
+    unmark(m_record.number);
 
     const std::vector<std::int64_t> numbers = recordNumbers();
     const auto excess = static_cast<std::ptrdiff_t>(numbers.size()) - kHistoryLimit;
@@ -1102,28 +1135,6 @@ bool announce(Appender& record, const QString& path, const BattleRecord& folded,
     return true;
 }
 
-// Whether the record's last line is a whole end of a battle or of a
-// restore: then no move of it was cut short.
-bool endsCleanly(std::int64_t number)
-{
-    const int fd = ::open(QFile::encodeName(BattleRecordPath(number)).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return true;
-    struct stat st {};
-    std::array<char, 128> tail{};
-    const off_t from = ::fstat(fd, &st) == 0 ? std::max<off_t>(0, st.st_size - off_t{tail.size()}) : 0;
-    const ssize_t n = ::pread(fd, tail.data(), tail.size(), from);
-    ::close(fd);
-    if (n < 2 || tail[static_cast<size_t>(n - 1)] != '\n')
-        return false;
-    const QByteArrayView bytes(tail.data(), n - 1);
-    const qsizetype start = bytes.lastIndexOf('\n') + 1;
-    if (start == 0 && from != 0)
-        return false;
-    const std::optional<Object> o = checkedObject(bytes.sliced(start));
-    return o && (o->has("ended") || o->has("restored"));
-}
-
 // The .trashinfo files moves of `r` cut short left behind.
 void dropStaleInfo(const BattleRecord& r)
 {
@@ -1167,15 +1178,25 @@ RestoreLock::~RestoreLock()
         ::close(m_fd);
 }
 
-void DropStaleTrashInfo()
+namespace {
+
+void settle(const std::vector<std::int64_t>& marked)
 {
-    for (const std::int64_t n : recordNumbers()) {
-        if (endsCleanly(n) || BattleRunning(n))
+    for (const std::int64_t n : marked) {
+        if (BattleRunning(n))
+            continue;
+        const RestoreLock lock(n);
+        if (!lock.held())
             continue;
         if (const std::optional<BattleRecord> r = ReadBattleRecord(n))
             dropStaleInfo(*r);
+        unmark(n);
     }
 }
+
+} // namespace
+
+void DropStaleTrashInfo() { settle(listHistory().marked); }
 
 RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool dryRun)
 {
@@ -1207,7 +1228,8 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
     if (report.running || report.restoring || !report.error.isEmpty())
         return report;
     BattleRecord& r = report.record;
-    if (!dryRun && !endsCleanly(number))
+    const bool marked = !dryRun && ::access(markPath(number).constData(), F_OK) == 0;
+    if (marked)
         dropStaleInfo(r);
 
     bool announced = false;
@@ -1252,8 +1274,10 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
                     folded.restoreFolders << toFolder;
                 if (folded.restoreFolders.size() > kMaxRestores)
                     unrecorded = QStringLiteral("%1: too many restores").arg(path);
-                else if (announce(record, path, folded, toFolder, &unrecorded))
-                    announced = true;
+                else {
+                    mark(number);
+                    announced = announce(record, path, folded, toFolder, &unrecorded);
+                }
                 r.restoreFolders = folded.restoreFolders;
             }
             if (!unrecorded.isEmpty() && fileIdAt(f.slot.filesPath()) == f.id) {
@@ -1291,12 +1315,8 @@ RestoreReport RestoreBattle(std::int64_t number, const QString& toFolder, bool d
         report.files.push_back(std::move(line));
     }
     report.error = unrecorded;
-    if (announced) {
-        std::string done;
-        Line(done).num("restored", report.restored).done();
-        // Without it the record is looked at again for what a kill left.
-        std::ignore = record.append(done, path, &report.error);
-    }
+    if (announced || marked)
+        unmark(number);
     return report;
 }
 

@@ -166,8 +166,9 @@ private:
 
 // Removes what moves cut short by a kill left in the Trash: the .trashinfo
 // of an entry that a record says went there and that is now found outside
-// it. Looks only at records that did not end cleanly and that no battle is
-// still writing; never at entries of other programs.
+// it. Looks only at records still marked as moving files that no battle or
+// restore holds any more; never at entries of other programs. Every
+// battle's start does this.
 void DropStaleTrashInfo();
 
 // Restoring a battle's files.

@@ -416,9 +416,9 @@ QString trashFolderProblem(const QString& trashDir)
 {
     if (QString problem = pathProblem(trashDir); !problem.isEmpty())
         return problem;
-    const QByteArray dir = QFile::encodeName(trashDir);
-    if (dir == QByteArray(g_get_user_data_dir()) + "/Trash")
+    if (trashDir == homeTrashPath())
         return {};
+    const QByteArray dir = QFile::encodeName(trashDir);
     QString notOne = QStringLiteral("%1 is not a trash folder").arg(trashDir);
     const QByteArray uid = QByteArray::number(::geteuid()), parent = dirName(dir);
     struct stat st {};
@@ -500,13 +500,9 @@ FileId fileIdAt(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? idOf(st) : FileId{};
 }
 
-TrashMove::~TrashMove() { cancel(); }
-
-void TrashMove::cancel() { m_prepared = false; }
-
 bool TrashMove::prepare(const QString& path, QString* error)
 {
-    cancel();
+    m_prepared = false;
     if (const QString problem = pathProblem(path); !problem.isEmpty()) {
         setError(error, problem);
         return false;
@@ -669,6 +665,7 @@ bool deleteFile(const QString& path, QString* error)
 // What one restore of many files opens once: the trash folder and the
 // target folder of the file before, and why either was refused.
 struct TrashRestore::Open {
+    bool opened = false;
     QString trashDir;
     std::optional<TrashFolders> trash;
     QString trashError;
@@ -692,18 +689,15 @@ RestoreResult TrashRestore::restore(const TrashSlot& slot, const QString& target
         return RestoreResult::Failed;
     }
     Open& open = *m_open;
-    if (!open.trash && !open.trashError.isEmpty() && open.trashDir == slot.trashDir) {
-        setError(error, open.trashError);
-        return RestoreResult::Failed;
-    }
-    if (open.trashDir != slot.trashDir || !open.trash) {
+    if (!open.opened || open.trashDir != slot.trashDir) {
+        open.opened = true;
         open.trashDir = slot.trashDir;
         open.trashError.clear();
         open.trash = openTrashFolders(slot.trashDir, &open.trashError);
-        if (!open.trash) {
-            setError(error, open.trashError);
-            return RestoreResult::Failed;
-        }
+    }
+    if (!open.trash) {
+        setError(error, open.trashError);
+        return RestoreResult::Failed;
     }
     if (const QString problem = slotNameProblem(slot.name); !problem.isEmpty()) {
         setError(error, problem);

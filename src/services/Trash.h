@@ -44,7 +44,6 @@ struct TrashSlot {
 class TrashMove {
 public:
     TrashMove() = default;
-    ~TrashMove();
     TrashMove(const TrashMove&) = delete;
     TrashMove& operator=(const TrashMove&) = delete;
 
@@ -63,7 +62,6 @@ public:
     [[nodiscard]] const struct stat& stat() const { return m_stat; }
     // On failure nothing of the move is left.
     [[nodiscard]] bool commit(QString* error = nullptr);
-    void cancel();
 
 private:
     QString m_path;

@@ -292,6 +292,35 @@ TEST_F(HistoryCli, RestoreActsOnlyOnRealTrashEntries)
     }
 }
 
+// A kill between a move and its info file leaves an info file without its entry; the next restore or battle
+// removes it, and no info file a record does not account for.
+TEST_F(HistoryCli, TheNextRestoreOrBattleClearsWhatAKillLeft)
+{
+    const struct { const char* name; Fate fate; QStringList restores; const char* next; } rows[] = {
+        {"killed restore, then a restore", Fate::Trashed, {u""_s}, "restore"},
+        {"killed battle, then a battle", Fate::Trashing, {}, "fight"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        makeEnemies();
+        ASSERT_EQ(fight(1).exitCode, 0);
+        std::optional<BattleRecord> r = ReadBattleRecord(1);
+        ASSERT_TRUE(r && r->files.size() == 4);
+        const HistoryFile& a = r->files[1];
+        ASSERT_EQ(::rename(native(a.slot.filesPath()).constData(), native(a.path).constData()), 0);
+        std::tie(r->files[1].fate, r->restoreFolders) = std::tuple(row.fate, row.restores);
+        writeFile(BattleRecordPath(1), SerializeBattleRecord(*r));
+        writeFile(BattleRecordPath(1) + u".moving"_s, {}); // as the killed process left it
+        const QString foreign = makeFile(home.file(u"xdg/Trash/info/x.trashinfo"_s), "[Trash Info]\nPath=" + native(a.path) + '\n');
+        const QString next = makeFile(home.file(u"next.txt"_s), "n");
+        const ProcessResult done = row.next == std::string_view("restore")
+            ? runCli({u"restore"_s, u"1"_s})
+            : runCli({u"fight"_s, u"--chara"_s, hero, u"--wait"_s, u"0"_s, u"--seed"_s, u"1"_s, next});
+        EXPECT_EQ(std::tuple(QFile::exists(a.slot.infoPath()), QFile::exists(foreign), readFile(a.path)),
+                  std::tuple(false, true, QByteArray("a"))) << (done.out + done.err).toStdString();
+        ASSERT_TRUE(QDir(home.file(u"xdg/Trash"_s)).removeRecursively() && QDir(HistoryFolder()).removeRecursively());
+    }
+}
+
 // One restore of a battle at a time, also when the first has to write a damaged record whole.
 TEST_F(HistoryCli, ASecondRestoreSaysTheFirstRuns)
 {
